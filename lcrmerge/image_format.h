@@ -1,0 +1,85 @@
+// Layout of an lcr image and the area-byte codec shared by the loader and
+// the compiler. Multi-byte fields are little-endian on every host, so they
+// are read and written byte by byte.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr uint32_t LCR_VERSION = 3;
+// Output buffer size and the most bytes a reader takes: room for 500 records.
+inline constexpr uint32_t LCR_IMAGE_MAX = 16392;
+// Records the compiler's pool holds; the largest image written is 16371 bytes.
+inline constexpr uint32_t TRIE_MAX_NODES = 499;
+inline constexpr uint8_t AREA_NONE = 255;
+inline constexpr uint8_t AREA_NO_TIMETABLE = 64;
+inline constexpr int32_t ROUTE_SLOT_BASE = 240;
+
+// Route codes.
+inline constexpr int32_t ROUTE_BY_PROVIDER = -2;  // the provider decides
+inline constexpr int32_t ROUTE_UNSET = -1;        // encoded like -2
+inline constexpr int32_t ROUTE_NO_TIMETABLE = -3;
+
+// Section offsets and sizes.
+inline constexpr uint32_t LCR_OFF_VERSION = 0;
+inline constexpr uint32_t LCR_OFF_PROVIDER_NAMES = 4;
+inline constexpr uint32_t LCR_PROVIDER_SLOT_SIZE = 11;
+inline constexpr uint32_t LCR_PROVIDER_SLOTS = 240;  // provider values 0 to 239
+inline constexpr uint32_t LCR_OFF_RESERVED_BLOCK = 2644;
+inline constexpr uint32_t LCR_RESERVED_BLOCK_SIZE = 48;
+inline constexpr uint32_t LCR_OFF_RESERVED_TABLE1 = 2692;
+inline constexpr uint32_t LCR_OFF_RESERVED_TABLE2 = 2756;
+inline constexpr uint32_t LCR_RESERVED_TABLE_SIZE = 64;
+inline constexpr uint32_t LCR_OFF_TIMETABLES = 2820;
+inline constexpr uint32_t LCR_TIMETABLES = 64;
+inline constexpr uint32_t LCR_TIME_SLOTS = 48;
+inline constexpr uint32_t LCR_OFF_TRIE = 5892;
+inline constexpr uint32_t LCR_TRIE_RECORD_SIZE = 21;
+
+// Provider p's name starts at slot 2p and may run on into slot 2p + 1.
+inline constexpr uint32_t LCR_PROVIDER_NAME_MAX = 20;
+// A reader does not descend below this many digits.
+inline constexpr uint32_t LCR_NUMBER_MAX_DIGITS = 20;
+// Child index that a reader also takes as "no child".
+inline constexpr uint16_t LCR_CHILD_NONE_ALT = 0xFFFF;
+
+static_assert(LCR_OFF_PROVIDER_NAMES + LCR_PROVIDER_SLOTS * LCR_PROVIDER_SLOT_SIZE == LCR_OFF_RESERVED_BLOCK);
+static_assert(LCR_OFF_TIMETABLES + LCR_TIMETABLES * LCR_TIME_SLOTS == LCR_OFF_TRIE);
+static_assert(LCR_OFF_TRIE + 500 * LCR_TRIE_RECORD_SIZE == LCR_IMAGE_MAX);
+
+constexpr uint32_t lcr_record_offset(uint32_t record)
+{
+    return LCR_OFF_TRIE + LCR_TRIE_RECORD_SIZE * record;
+}
+
+constexpr uint32_t lcr_provider_name_offset(uint32_t provider)
+{
+    return LCR_OFF_PROVIDER_NAMES + 2 * LCR_PROVIDER_SLOT_SIZE * provider;
+}
+
+inline uint16_t get_le16(const uint8_t *p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+inline uint32_t get_le32(const uint8_t *p)
+{
+    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+inline void put_le16(uint8_t *p, uint16_t v)
+{
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+inline void put_le32(uint8_t *p, uint32_t v)
+{
+    for (int i = 0; i < 4; i++)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Area byte of a rule; the caller stores the low 8 bits. `provider_value`
+// is twice the provider number.
+int32_t route_to_area(int32_t route, int32_t provider_value);
+int32_t area_to_route(uint32_t area);
+int32_t area_to_provider(uint32_t area);

@@ -1,0 +1,4 @@
+int main()
+{
+    return 1;  // not built yet
+}

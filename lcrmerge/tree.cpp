@@ -1,0 +1,142 @@
+#include "tree.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// List heads of the first and second rule set; null until the skeleton is built.
+lcr_node *current_tree = nullptr;
+lcr_node *default_tree = nullptr;
+
+bool lcr_name_is(const lcr_node *node, const char *name)
+{
+    return strcmp(node->name, name) == 0;
+}
+
+lcr_node *lcr_find_sibling(lcr_node *first, const char *name)
+{
+    for (lcr_node *node = first; node; node = node->next)
+        if (lcr_name_is(node, name))
+            return node;
+    return nullptr;
+}
+
+lcr_node *kelmar_alloc_node(lcr_node *parent, lcr_node **list_head, const char *name)
+{
+    if (!name) {
+        fputs("kelmar_alloc_node(null)\n", stderr);
+        return nullptr;
+    }
+    auto *node = static_cast<lcr_node *>(malloc(sizeof(lcr_node)));
+    if (!node)
+        return nullptr;
+    size_t len = strlen(name) + 1;
+    node->name = static_cast<char *>(malloc(len));
+    if (!node->name) {
+        free(node);
+        return nullptr;
+    }
+    memcpy(node->name, name, len);
+    node->parent = parent;
+    node->next = node->prev = node->child = nullptr;
+    node->index = 0;
+    // The value area is cleared so that a node read before its creator
+    // writes it holds 0 or the empty string rather than heap garbage.
+    memset(node->value, 0, sizeof node->value);
+
+    lcr_node **first = parent ? &parent->child : list_head;
+    if (!*first) {
+        *first = node;
+        return node;
+    }
+    lcr_node *last = *first;
+    for (;;) {
+        if (lcr_name_is(last, name))
+            node->index++;
+        if (!last->next)
+            break;
+        last = last->next;
+    }
+    last->next = node;
+    node->prev = last;
+    return node;
+}
+
+void kelmar_free_list(lcr_node *first)
+{
+    lcr_node *node = first;
+    while (node) {
+        lcr_node *next = node->next;
+        if (node->child)
+            kelmar_free_list(node->child);
+        // Unhook from the parent as we go, so a parent whose first child was
+        // handed in ends up with no children and no dangling link.
+        if (node->parent) {
+            node->parent->child = next;
+            if (next)
+                next->prev = nullptr;
+        }
+        free(node->name);
+        free(node);
+        node = next;
+    }
+}
+
+int kelmar_free_node(lcr_node *node)
+{
+    if (!node)
+        return -1;
+    if (node->child)
+        kelmar_free_list(node->child);
+    for (lcr_node *later = node->next; later; later = later->next)
+        if (lcr_name_is(later, node->name))
+            later->index--;
+    if (node->parent && node->parent->child == node)
+        node->parent->child = node->next;
+    if (node->next)
+        node->next->prev = node->prev;
+    if (node->prev)
+        node->prev->next = node->next;
+    free(node->name);
+    free(node);
+    return 0;
+}
+
+int build_lcr_skeleton(lcr_node **list_head)
+{
+    lcr_node *routing = kelmar_alloc_node(nullptr, list_head, NODE_ROUTING);
+    // Without a "Routing" node the children would land in the top-level
+    // list; the loader and the merge then find no "Routing" and fail.
+    if (!routing)
+        return 0;
+    kelmar_alloc_node(routing, list_head, NODE_VERSION);
+    for (int p = 0; p < LCR_PROVIDER_COUNT; p++)
+        kelmar_alloc_node(routing, list_head, NODE_PROVIDER);
+    return 0;
+}
+
+int32_t lcr_value_int(const lcr_node *node)
+{
+    int32_t value;
+    memcpy(&value, node->value, sizeof value);
+    return value;
+}
+
+void lcr_set_int(lcr_node *node, int32_t value)
+{
+    memcpy(node->value, &value, sizeof value);
+}
+
+const char *lcr_value_string(const lcr_node *node)
+{
+    return node->value;
+}
+
+void lcr_set_string(lcr_node *node, const char *text, size_t max_len)
+{
+    if (max_len > LCR_VALUE_SIZE - 1)
+        max_len = LCR_VALUE_SIZE - 1;
+    size_t len = strnlen(text, max_len);
+    memcpy(node->value, text, len);
+    node->value[len] = '\0';
+}

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds and runs every test suite, installing what a fresh machine lacks.
+# Prints each stage's name and, at the end, which stages failed.
+set -u
+cd "$(dirname "$0")/.."
+here=$(pwd)
+
+# Stages, in order. Each is a function below; `scripts/test.sh native asan`
+# runs only the named ones.
+all_stages=(deps native release asan)
+
+need_pkgs() {  # installs the Debian packages that are missing
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "installing: ${missing[*]}"
+    if [ -z "${apt_updated:-}" ]; then apt-get update -qq || return 1; apt_updated=1; fi
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+stage_deps() { need_pkgs cmake g++ make libgtest-dev; }
+stage_native() { cmake --workflow --preset dev --fresh; }
+stage_release() { cmake --workflow --preset release --fresh; }
+stage_asan() { cmake --workflow --preset asan --fresh; }
+
+stages=("$@")
+[ ${#stages[@]} -eq 0 ] && stages=("${all_stages[@]}")
+failed=()
+for s in "${stages[@]}"; do
+    echo "=== stage: $s"
+    start=$SECONDS
+    if "stage_$s"; then
+        echo "=== stage $s passed ($((SECONDS - start)) s)"
+    else
+        echo "=== stage $s FAILED ($((SECONDS - start)) s)"
+        failed+=("$s")
+    fi
+    cd "$here"
+done
+if [ ${#failed[@]} -ne 0 ]; then
+    echo "FAILED stages: ${failed[*]}"
+    exit 1
+fi
+echo "all stages passed: ${stages[*]}"

@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tree.h"
+
+namespace {
+
+// Frees a top-level list whose first node is never removed by the code
+// under test; keeps the sanitizer build's leak check meaningful.
+struct tree_fixture : ::testing::Test {
+    lcr_node *head = nullptr;
+    ~tree_fixture() override
+    {
+        if (head) {
+            if (head->next)
+                kelmar_free_list(head->next);  // only reached for top-level lists of one node
+            kelmar_free_node(head);
+        }
+    }
+    lcr_node *add(lcr_node *parent, const char *name) { return kelmar_alloc_node(parent, &head, name); }
+};
+
+std::string names_and_indices(const lcr_node *parent)
+{
+    std::string s;
+    for (const lcr_node *n = parent->child; n; n = n->next)
+        s += std::string(n->name) + ":" + std::to_string(n->index) + " ";
+    return s;
+}
+
+// Every child's prev/next/parent links agree and every index counts its
+// earlier namesakes.
+void expect_consistent(const lcr_node *parent)
+{
+    const lcr_node *prev = nullptr;
+    for (const lcr_node *n = parent->child; n; prev = n, n = n->next) {
+        EXPECT_EQ(n->prev, prev);
+        EXPECT_EQ(n->parent, parent);
+        int same = 0;
+        for (const lcr_node *m = parent->child; m != n; m = m->next)
+            same += std::string(m->name) == n->name;
+        EXPECT_EQ(n->index, same) << n->name;
+    }
+}
+
+TEST_F(tree_fixture, IndexCountsEarlierNamesakesCaseSensitively)
+{
+    lcr_node *root = add(nullptr, "Routing");
+    EXPECT_EQ(head, root);
+    add(root, "Provider");
+    add(root, "Group");
+    add(root, "Provider");
+    add(root, "provider");
+    add(root, "Group");
+    EXPECT_EQ(names_and_indices(root), "Provider:0 Group:0 Provider:1 provider:0 Group:1 ");
+    expect_consistent(root);
+}
+
+TEST_F(tree_fixture, SkeletonHasVersionAndTenProviders)
+{
+    EXPECT_EQ(build_lcr_skeleton(&head), 0);
+    ASSERT_NE(head, nullptr);
+    EXPECT_STREQ(head->name, "Routing");
+    EXPECT_EQ(names_and_indices(head),
+              "Version:0 Provider:0 Provider:1 Provider:2 Provider:3 Provider:4 "
+              "Provider:5 Provider:6 Provider:7 Provider:8 Provider:9 ");
+    EXPECT_EQ(lcr_find_sibling(head, NODE_ROUTING), head);
+}
+
+TEST_F(tree_fixture, NullNameIsRefusedWithMessage)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(add(nullptr, nullptr), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "kelmar_alloc_node(null)\n");
+    EXPECT_EQ(head, nullptr);
+}
+
+TEST_F(tree_fixture, RemovalRenumbersLaterNamesakesOnly)
+{
+    lcr_node *root = add(nullptr, "Routing");
+    add(root, "Group");
+    lcr_node *middle = add(root, "Group");
+    add(root, "Provider");
+    add(root, "Group");
+    EXPECT_EQ(kelmar_free_node(middle), 0);
+    EXPECT_EQ(names_and_indices(root), "Group:0 Provider:0 Group:1 ");
+    expect_consistent(root);
+}
+
+TEST_F(tree_fixture, RemovingFirstAndOnlyChildren)
+{
+    lcr_node *root = add(nullptr, "Routing");
+    lcr_node *first = add(root, "Group");
+    lcr_node *second = add(root, "Group");
+    EXPECT_EQ(kelmar_free_node(first), 0);
+    EXPECT_EQ(root->child, second);
+    EXPECT_EQ(second->prev, nullptr);
+    EXPECT_EQ(second->index, 0);
+    EXPECT_EQ(kelmar_free_node(second), 0);
+    EXPECT_EQ(root->child, nullptr);
+    EXPECT_EQ(kelmar_free_node(nullptr), -1);
+}
+
+TEST_F(tree_fixture, RemovingDeepSubtreeKeepsSiblingsLinked)
+{
+    lcr_node *root = add(nullptr, "Routing");
+    lcr_node *a = add(root, "A");
+    lcr_node *deep = add(root, "Group");
+    lcr_node *c = add(root, "C");
+    lcr_node *n = deep;
+    for (int level = 0; level < 50; level++) {
+        add(n, "Leaf");
+        n = add(n, "Group");
+    }
+    EXPECT_EQ(kelmar_free_node(deep), 0);  // the sanitizer build reports anything left
+    EXPECT_EQ(a->next, c);
+    EXPECT_EQ(c->prev, a);
+    expect_consistent(root);
+}
+
+TEST_F(tree_fixture, FreeListOfFirstChildEmptiesParent)
+{
+    lcr_node *root = add(nullptr, "Routing");
+    for (int i = 0; i < 5; i++)
+        add(add(root, "Group"), "Number");
+    kelmar_free_list(root->child);
+    EXPECT_EQ(root->child, nullptr);
+}
+
+TEST_F(tree_fixture, ValueAreaHoldsIntegersAndCutStrings)
+{
+    lcr_node *node = add(nullptr, "Number");
+    lcr_set_int(node, -3);
+    EXPECT_EQ(lcr_value_int(node), -3);
+    std::string longer(300, '7');
+    lcr_set_string(node, longer.c_str(), 1000);
+    EXPECT_EQ(std::string(lcr_value_string(node)), longer.substr(0, LCR_VALUE_SIZE - 1));
+    lcr_set_string(node, "0123456789012345678901234", 20);
+    EXPECT_STREQ(lcr_value_string(node), "01234567890123456789");
+}
+
+}  // namespace
