@@ -22,5 +22,8 @@ function(devtools_program_flags target)
   if(kind STREQUAL "EXECUTABLE")
     target_link_options(${target} PRIVATE
       -Wl,--gc-sections -Wl,--as-needed -static-libstdc++ -static-libgcc)
+    if(DEVTOOLS_STATIC)
+      target_link_options(${target} PRIVATE -static)
+    endif()
   endif()
 endfunction()
