@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <ostream>
+#include <string>
+
+#include "image_writer.h"
+#include "loader.h"
+#include "run_program.h"
+
+namespace {
+
+const std::string twenty_ones(20, '1');
+
+struct loader_test : ::testing::Test {
+    scratch_dir dir;
+    lcr_node *head = nullptr;
+    loader_test() { build_lcr_skeleton(&head); }
+    ~loader_test() override { kelmar_free_node(head); }
+
+    int load(const std::string &bytes)
+    {
+        write_file(dir.file("img"), bytes);
+        return load_lcr_image(dir.file("img").c_str(), &head);
+    }
+};
+
+const lcr_node *child(const lcr_node *parent, const char *name)
+{
+    return lcr_find_sibling(parent->child, name);
+}
+
+// The rules under "Routing" in tree order, "number route provider;" each.
+std::string rules(const lcr_node *routing)
+{
+    std::string s;
+    for (const lcr_node *g = routing->child; g; g = g->next) {
+        if (!lcr_name_is(g, NODE_GROUP))
+            continue;
+        s += std::string(lcr_value_string(child(g, NODE_NUMBER))) + " " +
+             std::to_string(lcr_value_int(child(g, NODE_ROUTE))) + " " +
+             std::to_string(lcr_value_int(child(g, NODE_PROVIDER))) + ";";
+    }
+    return s;
+}
+
+// Every child of "Routing" with its index, the rules and the provider
+// names: equal dumps mean an unchanged tree.
+std::string dump(const lcr_node *routing)
+{
+    std::string s;
+    for (const lcr_node *n = routing->child; n; n = n->next) {
+        s += std::string(n->name) + ":" + std::to_string(n->index);
+        if (lcr_name_is(n, NODE_PROVIDER))
+            s += "=" + std::string(lcr_value_string(n));
+        s += " ";
+    }
+    return s + rules(routing);
+}
+
+// An image with rules in both subtrees and a few names.
+image_writer sample_image()
+{
+    image_writer img;
+    img.add_number("12", 4).add_number("19", 12).add_number("3", 64);
+    img.provider_name(0, "Alpha").provider_name(9, "Omega");
+    return img;
+}
+
+TEST_F(loader_test, RulesComeInPreOrderWithAscendingDigits)
+{
+    image_writer img;
+    for (const char *number : {"2", "11", "1", "100", "10"})
+        img.add_number(number, 5);
+    ASSERT_EQ(load(img.bytes), 0);
+    EXPECT_EQ(rules(head), "1 4 0;10 4 0;100 4 0;11 4 0;2 4 0;");
+    int index = 0;
+    for (const lcr_node *g = child(head, NODE_GROUP); g; g = g->next) {
+        EXPECT_EQ(g->index, index++);
+        std::string kids;
+        for (const lcr_node *k = g->child; k; k = k->next)
+            kids += std::string(k->name) + " ";
+        EXPECT_EQ(kids, "Route Number Provider ");
+    }
+    EXPECT_EQ(index, 5);
+    EXPECT_EQ(kelmar_lcr_version, 0);
+}
+
+TEST_F(loader_test, AreaByteGivesRouteAndProvider)
+{
+    struct row {
+        uint8_t area;
+        int route, provider;
+    };
+    const row table[] = {{0, -2, 0},  {1, 0, 0},   {5, 4, 0},   {10, 9, 0},  {11, -2, 1},  {13, -2, 3},
+                         {19, -2, 9}, {20, -3, 0}, {63, -3, 0}, {64, -3, 0}, {65, -3, 0}, {254, -3, 0}};
+    image_writer img;
+    std::string expected;
+    int number = 10;  // two digits each, so tree order is numeric order
+    for (const row &r : table) {
+        img.add_number(std::to_string(number), r.area);
+        expected += std::to_string(number++) + " " + std::to_string(r.route) + " " + std::to_string(r.provider) + ";";
+    }
+    ASSERT_EQ(load(img.bytes), 0);
+    EXPECT_EQ(rules(head), expected);
+}
+
+// Images the loader accepts, and the rules it makes of them.
+struct shape_case {
+    const char *name;
+    std::function<void(image_writer &)> build;
+    std::string rules;
+};
+
+void PrintTo(const shape_case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+struct loader_shape : loader_test, ::testing::WithParamInterface<shape_case> {};
+
+TEST_P(loader_shape, GivesRules)
+{
+    image_writer img;
+    GetParam().build(img);
+    ASSERT_EQ(load(img.bytes), 0);
+    EXPECT_EQ(rules(head), GetParam().rules);
+}
+
+const shape_case shape_cases[] = {
+    {"NoTrieRecords", [](image_writer &) {}, ""},
+    {"RootAreaIgnored", [](image_writer &i) { i.add_number("7", 1).set_area(0, 5); }, "7 0 0;"},
+    {"AreaNoneOnPathMakesNoRule", [](image_writer &i) { i.add_number("123", 2); }, "123 1 0;"},
+    {"ChildFFFFIsNoChild", [](image_writer &i) { i.add_number("5", 1).set_child(0, 3, 0xFFFF); }, "5 0 0;"},
+    {"ChildBeyondBytesReadIsNoChild",
+     [](image_writer &i) { i.add_number("5", 1).set_child(0, 6, static_cast<uint16_t>(i.record_count())); },
+     "5 0 0;"},
+    {"PartialLastRecordIsNoChild",
+     [](image_writer &i) { i.add_number("5", 1).add_number("6", 2).resize(i.bytes.size() - 1); }, "5 0 0;"},
+    {"TwentyDigitsKeptTwentyOneDropped",
+     [](image_writer &i) { i.add_number(twenty_ones, 2).add_number(twenty_ones + "1", 3).add_number(twenty_ones + "12", 3); },
+     twenty_ones + " 1 0;"},
+    // Links out of a record 20 digits deep are never followed, so even one
+    // back to the root's child is not a cycle.
+    {"LinkBelowDigitLimitNotFollowed",
+     [](image_writer &i) { i.add_number(twenty_ones, 2).set_child(20, 1, 1).set_child(20, 2, 20); },
+     twenty_ones + " 1 0;"},
+    // Record 500 lies past the 16392 bytes that are read.
+    {"RecordPastReadLimitIsNoChild",
+     [](image_writer &i) {
+         i.add_number("1", 1);
+         while (i.record_count() < 501)
+             i.add_record(7);
+         i.set_child(0, 9, 499).set_child(1, 0, 500);
+     },
+     "1 0 0;9 6 0;"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Images, loader_shape, ::testing::ValuesIn(shape_cases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Loads that fail: the tree keeps its earlier rules and names, and
+// kelmar_lcr_version is reset or holds the rejected version word.
+struct reject_case {
+    const char *name;
+    std::function<std::string(const scratch_dir &)> path;  // the file to load
+    int32_t version;
+};
+
+std::string image_file(const scratch_dir &dir, const image_writer &img)
+{
+    write_file(dir.file("bad"), img.bytes);
+    return dir.file("bad");
+}
+
+void PrintTo(const reject_case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+struct loader_reject : loader_test, ::testing::WithParamInterface<reject_case> {};
+
+TEST_P(loader_reject, LeavesTreeUnchanged)
+{
+    ASSERT_EQ(load(sample_image().bytes), 0);
+    std::string before = dump(head);
+    kelmar_lcr_version = 77;
+    EXPECT_EQ(load_lcr_image(GetParam().path(dir).c_str(), &head), -1);
+    EXPECT_EQ(kelmar_lcr_version, GetParam().version);
+    EXPECT_EQ(dump(head), before);
+}
+
+const reject_case reject_cases[] = {
+    {"MissingFile", [](const scratch_dir &d) { return d.file("none"); }, 0},
+    {"ReadError", [](const scratch_dir &d) { return d.path; }, 0},
+    {"Version4", [](const scratch_dir &d) { return image_file(d, sample_image().version(4)); }, 4},
+    {"VersionWrongByteOrder", [](const scratch_dir &d) { return image_file(d, sample_image().version(0x03000000)); },
+     0x03000000},
+    {"ShortFileWithWrongVersion",
+     [](const scratch_dir &d) { return image_file(d, image_writer().version(4).resize(100)); }, 4},
+    {"EmptyFile", [](const scratch_dir &d) { return image_file(d, image_writer().resize(0)); }, 0},
+    {"ThreeBytes", [](const scratch_dir &d) { return image_file(d, image_writer().resize(3)); }, 0},
+    {"VersionWordOnly", [](const scratch_dir &d) { return image_file(d, image_writer().resize(4)); }, 0},
+    {"OneByteShortOfTrie", [](const scratch_dir &d) { return image_file(d, image_writer().resize(5891)); }, 0},
+    {"SelfLoop", [](const scratch_dir &d) { return image_file(d, image_writer().add_number("1", 2).set_child(1, 1, 1)); }, 0},
+    {"CycleToAncestor",
+     [](const scratch_dir &d) { return image_file(d, image_writer().add_number("123", 2).set_child(3, 0, 1)); }, 0},
+    {"JoinedBranches",
+     [](const scratch_dir &d) { return image_file(d, image_writer().add_number("12", 2).add_number("3", 4).set_child(3, 4, 2)); },
+     0},
+    // A cycle the walk meets only after a valid first branch.
+    {"CycleAfterValidRules",
+     [](const scratch_dir &d) { return image_file(d, sample_image().add_number("45", 1).set_child(6, 0, 5)); }, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Images, loader_reject, ::testing::ValuesIn(reject_cases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(loader_test, ListWithoutRoutingIsRefused)
+{
+    std::string path = dir.file("img");
+    write_file(path, sample_image().bytes);
+    lcr_node *empty = nullptr;
+    EXPECT_EQ(load_lcr_image(path.c_str(), &empty), -1);
+    EXPECT_EQ(empty, nullptr);
+
+    lcr_node *other = nullptr;
+    kelmar_alloc_node(nullptr, &other, "Version");
+    EXPECT_EQ(load_lcr_image(path.c_str(), &other), -1);
+    EXPECT_EQ(other->child, nullptr);
+    kelmar_free_node(other);
+}
+
+// Provider 3's name field holds `len` characters of a long text.
+struct name_case {
+    size_t len;
+    std::string read_back;
+};
+
+void PrintTo(const name_case &c, std::ostream *os)
+{
+    *os << c.len << " characters";
+}
+
+struct loader_names : loader_test, ::testing::WithParamInterface<name_case> {};
+
+TEST_P(loader_names, KeepsAtMostTwentyCharacters)
+{
+    const std::string text = "abcdefghijklmnopqrstuvwxy";
+    image_writer img;
+    img.provider_name(3, text.substr(0, GetParam().len));
+    ASSERT_EQ(load(img.bytes), 0);
+    const lcr_node *p = child(head, NODE_PROVIDER);
+    for (int i = 0; i < 3; i++)
+        p = p->next;
+    ASSERT_EQ(p->index, 3);
+    EXPECT_EQ(std::string(lcr_value_string(p)), GetParam().read_back);
+    EXPECT_STREQ(lcr_value_string(p->prev), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, loader_names,
+                         ::testing::Values(name_case{0, ""}, name_case{10, "abcdefghij"}, name_case{11, "abcdefghijk"},
+                                           name_case{12, "abcdefghijkl"}, name_case{20, "abcdefghijklmnopqrst"},
+                                           name_case{25, "abcdefghijklmnopqrst"}),
+                         [](const auto &info) { return std::to_string(info.param.len); });
+
+TEST_F(loader_test, ReloadReplacesRulesAndNames)
+{
+    ASSERT_EQ(load(sample_image().bytes), 0);
+    // A rule made by hand, as the merge does, goes as well.
+    lcr_node *g = kelmar_alloc_node(head, &head, NODE_GROUP);
+    lcr_set_int(kelmar_alloc_node(g, &head, NODE_ROUTE), 1);
+    lcr_set_int(kelmar_alloc_node(g, &head, NODE_PROVIDER), 0);
+    lcr_set_string(kelmar_alloc_node(g, &head, NODE_NUMBER), "110", 20);
+    // An eleventh provider has no name in the image and is left alone.
+    lcr_set_string(kelmar_alloc_node(head, &head, NODE_PROVIDER), "extra", 20);
+
+    image_writer second;
+    second.add_number("8", 9).add_number("0", 0).provider_name(9, "Z");
+    ASSERT_EQ(load(second.bytes), 0);
+    EXPECT_EQ(dump(head),
+              "Version:0 Provider:0= Provider:1= Provider:2= Provider:3= Provider:4= Provider:5= Provider:6= "
+              "Provider:7= Provider:8= Provider:9=Z Provider:10=extra Group:0 Group:1 0 -2 0;8 8 0;");
+}
+
+}  // namespace
