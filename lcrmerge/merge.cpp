@@ -1,10 +1,155 @@
 #include "merge.h"
 
+#include <cstring>
+
+#include "image_format.h"
+
+namespace {
+
+// The numbers mode 2 always keeps and adds when missing, in the order in
+// which missing ones are appended.
+constexpr const char *EMERGENCY_NUMBERS[] = {"110", "112", "19222"};
+
+// What the modes compare: number (null when the Group has none), route and
+// provider, each from the Group's last child of that name.
+struct rule_key {
+    const char *number;
+    int32_t route;
+    int32_t provider;
+};
+
+rule_key read_rule_key(const lcr_node *group)
+{
+    rule_key key = {nullptr, NO_ROUTE, 0};
+    for (const lcr_node *c = group->child; c; c = c->next) {
+        if (lcr_name_is(c, NODE_NUMBER))
+            key.number = lcr_value_string(c);
+        else if (lcr_name_is(c, NODE_ROUTE))
+            key.route = lcr_value_int(c);
+        else if (lcr_name_is(c, NODE_PROVIDER))
+            key.provider = lcr_value_int(c);
+    }
+    return key;
+}
+
+bool is_emergency(const char *number)
+{
+    if (!number)
+        return false;
+    for (const char *e : EMERGENCY_NUMBERS)
+        if (strcmp(number, e) == 0)
+            return true;
+    return false;
+}
+
+// A rule without a number has nothing to be compared by, so it matches
+// nothing, on either side.
+bool has_match(const rule_key &key, lcr_node *routing1, lcr_node *routing2)
+{
+    if (!key.number)
+        return false;
+    // Every second-set Group is examined, also after a match: the cost of a
+    // merge does not depend on where the match stands.
+    bool found = false;
+    for (lcr_node *b = routing2->child; b; b = b->next) {
+        if (!lcr_name_is(b, NODE_GROUP))
+            continue;
+        rule_key other = read_rule_key(b);
+        if (other.number && strcmp(key.number, other.number) == 0 && key.route == other.route &&
+            same_provider(routing1, key.provider, routing2, other.provider))
+            found = true;
+    }
+    return found;
+}
+
+lcr_node *find_routing(lcr_node *set)
+{
+    return set ? lcr_find_sibling(set, NODE_ROUTING) : nullptr;
+}
+
+bool carries_number(const lcr_node *routing, const char *number)
+{
+    for (const lcr_node *c = routing->child; c; c = c->next) {
+        if (!lcr_name_is(c, NODE_GROUP))
+            continue;
+        const char *own = read_rule_key(c).number;
+        if (own && strcmp(own, number) == 0)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 int same_provider(lcr_node *, int32_t provider1, lcr_node *, int32_t)
 {
+    // Only a first-set rule without a provider of its own can be matched;
+    // the second set's provider is deliberately not consulted.
     return provider1 == 0;
 }
 
-int add_rule(lcr_node *, lcr_node **, const char *, int32_t, int32_t) { return 0; }
-int clear_routes(lcr_node *, lcr_node *) { return -1; }
-int clear_routes2(lcr_node *, lcr_node *) { return -1; }
+int add_rule(lcr_node *parent, lcr_node **list_head, const char *number, int32_t route, int32_t provider)
+{
+    if (!number)
+        return -1;
+    lcr_node *group = kelmar_alloc_node(parent, list_head, NODE_GROUP);
+    if (!group)
+        return -1;
+    lcr_node *route_node = kelmar_alloc_node(group, list_head, NODE_ROUTE);
+    lcr_node *provider_node = kelmar_alloc_node(group, list_head, NODE_PROVIDER);
+    lcr_node *number_node = kelmar_alloc_node(group, list_head, NODE_NUMBER);
+    if (!route_node || !provider_node || !number_node) {
+        // A half-built rule would compile as a different rule (or none), so
+        // the whole Group goes again. kelmar_free_node cannot move a list
+        // head, so a Group that heads a top-level list is unhooked here.
+        if (!parent && *list_head == group)
+            *list_head = group->next;
+        kelmar_free_node(group);
+        return -1;
+    }
+    lcr_set_int(route_node, route);
+    lcr_set_int(provider_node, provider);
+    // The value area holds at most LCR_VALUE_SIZE - 1 characters and the
+    // NUL; a longer number is cut rather than overrunning the node.
+    lcr_set_string(number_node, number, LCR_VALUE_SIZE - 1);
+    return 0;
+}
+
+int clear_routes(lcr_node *set1, lcr_node *set2)
+{
+    lcr_node *routing1 = find_routing(set1);
+    lcr_node *routing2 = find_routing(set2);
+    if (!routing1 || !routing2)
+        return -1;
+    lcr_node *next;
+    for (lcr_node *c = routing1->child; c; c = next) {
+        // Taken before a removal frees c, so the walk visits every rule once.
+        next = c->next;
+        if (lcr_name_is(c, NODE_GROUP) && !has_match(read_rule_key(c), routing1, routing2))
+            kelmar_free_node(c);
+    }
+    return 0;
+}
+
+int clear_routes2(lcr_node *set1, lcr_node *set2)
+{
+    lcr_node *routing1 = find_routing(set1);
+    lcr_node *routing2 = find_routing(set2);
+    if (!routing1 || !routing2)
+        return -1;
+    lcr_node *next;
+    for (lcr_node *c = routing1->child; c; c = next) {
+        next = c->next;
+        if (!lcr_name_is(c, NODE_GROUP))
+            continue;
+        rule_key key = read_rule_key(c);
+        if (!is_emergency(key.number) && has_match(key, routing1, routing2))
+            kelmar_free_node(c);
+    }
+    // Checked one at a time against the current children, so a rule added
+    // for one number counts when the next is looked for.
+    for (const char *e : EMERGENCY_NUMBERS)
+        if (!carries_number(routing1, e))
+            add_rule(routing1, &set1, e, ROUTE_BY_PROVIDER, 0);
+    return 0;
+}
