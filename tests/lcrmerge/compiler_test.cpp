@@ -1,0 +1,296 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "compiler.h"
+#include "tree.h"
+
+namespace {
+
+// A rule as the tree holds it; an unset field means the Group has no such child.
+struct rule {
+    std::optional<std::string> number;
+    std::optional<int32_t> route;
+    std::optional<int32_t> provider;
+};
+
+// One trie record: its area byte and its (digit, child index) links.
+struct record {
+    uint8_t area;
+    std::vector<std::pair<int, int>> children;
+};
+
+// The image a rule set should compile to, set byte by byte from the layout
+// with literal offsets, so it shares nothing with the compiler.
+std::string layout_image(const std::vector<record> &records)
+{
+    std::string img(5892 + 21 * records.size(), '\0');
+    img[0] = 3;  // version word 3, little-endian
+    for (int k = 1; k <= 10; k++)
+        img.replace(2820 + 48 * k, 48, 48, static_cast<char>(239 + k));  // routes 0 to 9
+    for (int k = 11; k <= 19; k++)
+        img.replace(2820 + 48 * k, 48, 48, static_cast<char>(2 * (k - 10)));  // providers 1 to 9
+    for (size_t i = 0; i < records.size(); i++) {
+        size_t off = 5892 + 21 * i;
+        img[off] = static_cast<char>(records[i].area);
+        for (auto [digit, child] : records[i].children) {
+            img[off + 1 + 2 * digit] = static_cast<char>(child & 0xFF);
+            img[off + 2 + 2 * digit] = static_cast<char>(child >> 8);
+        }
+    }
+    return img;
+}
+
+std::string compiled() { return std::string(reinterpret_cast<const char *>(lcr_out_buf), lcr_out_len); }
+
+bool buffer_all_zero()
+{
+    for (uint8_t b : lcr_out_buf)
+        if (b)
+            return false;
+    return true;
+}
+
+// Area byte of the record that `number` reaches in an image, or -1.
+int area_at(const std::string &img, const std::string &number)
+{
+    auto byte = [&](size_t off) { return static_cast<unsigned>(static_cast<uint8_t>(img.at(off))); };
+    size_t rec = 0;
+    for (char c : number) {
+        size_t off = 5892 + 21 * rec + 1 + 2 * (c - '0');
+        rec = byte(off) | byte(off + 1) << 8;
+        if (rec == 0)
+            return -1;
+    }
+    return static_cast<int>(byte(5892 + 21 * rec));
+}
+
+// Builds the rule set at current_tree, which compile_lcr reads, and frees it.
+struct compiler_fixture : ::testing::Test {
+    lcr_node *routing = nullptr;
+
+    compiler_fixture()
+    {
+        current_tree = nullptr;
+        build_lcr_skeleton(&current_tree);
+        routing = current_tree;
+    }
+    ~compiler_fixture() override
+    {
+        kelmar_free_list(routing->child);
+        kelmar_free_node(routing);
+        current_tree = nullptr;
+    }
+
+    void add(const rule &r)
+    {
+        lcr_node *group = kelmar_alloc_node(routing, &current_tree, NODE_GROUP);
+        if (r.route)
+            lcr_set_int(kelmar_alloc_node(group, &current_tree, NODE_ROUTE), *r.route);
+        if (r.number)
+            lcr_set_string(kelmar_alloc_node(group, &current_tree, NODE_NUMBER), r.number->c_str(), LCR_VALUE_SIZE - 1);
+        if (r.provider)
+            lcr_set_int(kelmar_alloc_node(group, &current_tree, NODE_PROVIDER), *r.provider);
+    }
+
+    lcr_node *provider_node(int p)
+    {
+        for (lcr_node *n = routing->child; n; n = n->next)
+            if (lcr_name_is(n, NODE_PROVIDER) && n->index == p)
+                return n;
+        return nullptr;
+    }
+
+    // Keeps only the "Provider" nodes 0 to count - 1.
+    void keep_providers(int count)
+    {
+        while (lcr_node *n = provider_node(count))
+            kelmar_free_node(n);
+    }
+
+    // Compiles and returns what went to stderr.
+    std::string compile(int &rc)
+    {
+        testing::internal::CaptureStderr();
+        rc = compile_lcr();
+        return testing::internal::GetCapturedStderr();
+    }
+};
+
+TEST_F(compiler_fixture, WorkedExampleIsByteExact)
+{
+    add({"12", 3, {}});
+    add({"19", {}, 2});
+    int rc;
+    EXPECT_EQ(compile(rc), "");
+    EXPECT_EQ(rc, 0);
+    ASSERT_EQ(lcr_out_len, 5976u);
+    EXPECT_EQ(compiled(), layout_image({{255, {{1, 1}}}, {255, {{2, 2}, {9, 3}}}, {4, {}}, {12, {}}}));
+}
+
+TEST_F(compiler_fixture, EmptyRuleSetIsTheFixedSections)
+{
+    int rc;
+    EXPECT_EQ(compile(rc), "");
+    EXPECT_EQ(rc, 0);
+    ASSERT_EQ(lcr_out_len, 5892u);
+    EXPECT_EQ(compiled(), layout_image({}));
+}
+
+struct compile_case {
+    const char *name;
+    std::vector<rule> rules;
+    std::string err;
+    int rc;
+    std::vector<record> records;  // the whole trie when rc is 0
+    int providers = 10;           // "Provider" nodes kept, from provider 0 up
+};
+
+struct compile_cases : compiler_fixture, ::testing::WithParamInterface<compile_case> {};
+
+TEST_P(compile_cases, MessageAndImage)
+{
+    const compile_case &c = GetParam();
+    keep_providers(c.providers);
+    for (const rule &r : c.rules)
+        add(r);
+    // Leftovers of an earlier run must not show through.
+    memset(lcr_out_buf, 0xAA, sizeof lcr_out_buf);
+    lcr_out_len = 123;
+    int rc;
+    EXPECT_EQ(compile(rc), c.err);
+    EXPECT_EQ(rc, c.rc);
+    if (c.rc == 0) {
+        EXPECT_EQ(compiled(), layout_image(c.records));
+    } else {
+        EXPECT_EQ(lcr_out_len, 0u);
+        EXPECT_TRUE(buffer_all_zero());
+    }
+}
+
+const compile_case cases[] = {
+    {"IllegalLetterKeepsPathWithoutArea", {{"12a", 3, {}}}, "ERROR: Illegal number digit = 61!\n", 0,
+     {{255, {{1, 1}}}, {255, {{2, 2}}}, {255, {}}}},
+    {"IllegalHighByteIsPrintedUnsigned", {{"\xe9", {}, {}}}, "ERROR: Illegal number digit = e9!\n", 0, {{255, {}}}},
+    {"CharacterBelowZeroIsIllegal", {{"4/", {}, {}}, {"4", {}, {}}}, "ERROR: Illegal number digit = 2f!\n", 0,
+     {{255, {{4, 1}}}, {0, {}}}},
+    {"DuplicateSameArea", {{"7", 3, {}}, {"7", 3, 4}}, "ERROR : duplikate Entry for number 7\n", 0,
+     {{255, {{7, 1}}}, {4, {}}}},
+    {"DuplicateDifferentAreaKeepsFirst", {{"7", 3, {}}, {"7", {}, 2}},
+     "ERROR : duplikate Entry for number 7 with different Areas\n", 0, {{255, {{7, 1}}}, {4, {}}}},
+    {"AreaWithoutTimetableFails", {{"1", 2, {}}, {"12", 70, {}}},
+     "ERROR Area 71 timetable does not exist (Tree point 2)\n", -1, {}},
+    {"UnusedTimetablePasses", {{"5", 19, {}}}, "", 0, {{255, {{5, 1}}}, {20, {}}}},
+    {"NoTimetableRoutePasses", {{"5", -3, 6}}, "", 0, {{255, {{5, 1}}}, {64, {}}}},
+    {"MissingProviderFails", {{"3", {}, 7}}, "ERROR Provider value 14 does not exist\n(Tree point 1, Area value 17, Time 0)\n",
+     -1, {}, 5},
+    {"MissingProviderZeroFails", {{"3", {}, {}}},
+     "ERROR Provider value 0 does not exist\n(Tree point 1, Area value 0, Time 0)\n", -1, {}, 0},
+    {"FixedRouteWinsOverProvider", {{"3", 3, 5}}, "", 0, {{255, {{3, 1}}}, {4, {}}}},
+    {"NoRouteNoProviderIsProviderZero", {{"3", {}, {}}}, "", 0, {{255, {{3, 1}}}, {0, {}}}},
+    {"GroupWithoutNumberIsSkipped", {{{}, 3, 1}}, "", 0, {}},
+    {"EmptyNumberSetsRootArea", {{"", 2, {}}, {"8", {}, 9}}, "", 0, {{3, {{8, 1}}}, {19, {}}}},
+    {"AreaKeepsLowEightBits", {{"3", 255, {}}}, "", 0, {{255, {{3, 1}}}, {0, {}}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Compiler, compile_cases, ::testing::ValuesIn(cases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(compiler_fixture, FullPoolDropsOnlyRulesNeedingNewNodes)
+{
+    // The root, 10 one-digit and 100 two-digit paths, then 388 three-digit
+    // numbers: exactly 499 nodes.
+    for (int n = 0; n < 100; n++)
+        add({std::to_string(n / 10) + std::to_string(n % 10), {}, {}});
+    for (int n = 0; n < 388; n++)
+        add({std::string(3 - std::to_string(n).size(), '0') + std::to_string(n), 1, {}});
+    add({"388", {}, {}});   // needs a 500th node
+    add({"4", 5, {}});      // its node already exists
+    add({"12345", {}, {}});  // fails at its first new node, once
+    int rc;
+    EXPECT_EQ(compile(rc), "ERROR  Telefon locate tree too large\nERROR  Telefon locate tree too large\n");
+    EXPECT_EQ(rc, 0);
+    ASSERT_EQ(lcr_out_len, 16371u);
+    std::string img = compiled();
+    EXPECT_EQ(area_at(img, "387"), 2);
+    EXPECT_EQ(area_at(img, "99"), 0);
+    EXPECT_EQ(area_at(img, "4"), 6);
+    EXPECT_EQ(area_at(img, "388"), -1);
+    EXPECT_EQ(area_at(img, "123"), 2);
+    EXPECT_EQ(area_at(img, "1234"), -1);
+}
+
+TEST_F(compiler_fixture, NoRoutingLeavesBufferAndLength)
+{
+    add({"5", 1, {}});
+    int rc;
+    compile(rc);
+    std::string before = compiled();
+    lcr_node *other = nullptr;
+    kelmar_alloc_node(nullptr, &other, "Other");
+    current_tree = other;
+    EXPECT_EQ(compile(rc), "");
+    EXPECT_EQ(rc, -1);
+    current_tree = nullptr;
+    EXPECT_EQ(compile_lcr(), -1);
+    current_tree = routing;
+    kelmar_free_node(other);
+    EXPECT_EQ(compiled(), before);
+}
+
+// Provider 3's name lies in slots 6 and 7 (offsets 70 to 91); whatever its
+// length, provider 4's name still starts at offset 92.
+TEST_F(compiler_fixture, ProviderNamesFillTwoSlotsAndAreCutAtTwenty)
+{
+    const std::string twenty_five = "ABCDEFGHIJKLMNOPQRSTUVWXY";
+    for (size_t len : {0, 10, 11, 12, 20, 25}) {
+        SCOPED_TRACE(len);
+        std::string name = twenty_five.substr(0, len);
+        lcr_set_string(provider_node(3), name.c_str(), LCR_VALUE_SIZE - 1);
+        lcr_set_string(provider_node(4), "Next", LCR_VALUE_SIZE - 1);
+        int rc;
+        EXPECT_EQ(compile(rc), "");
+        std::string img = compiled();
+        std::string field = name.substr(0, 20);
+        field.resize(22, '\0');
+        EXPECT_EQ(img.substr(70, 22), field);
+        EXPECT_EQ(img.substr(92, 5), std::string("Next\0", 5));
+        EXPECT_EQ(img.substr(4, 66), std::string(66, '\0'));
+        EXPECT_EQ(img.substr(97, 2644 - 97), std::string(2644 - 97, '\0'));
+    }
+}
+
+TEST_F(compiler_fixture, ProviderNodesPastTheTenthAreIgnored)
+{
+    lcr_node *extra = kelmar_alloc_node(routing, &current_tree, NODE_PROVIDER);
+    ASSERT_EQ(extra->index, 10);
+    lcr_set_string(extra, "Eleventh", LCR_VALUE_SIZE - 1);
+    int rc;
+    EXPECT_EQ(compile(rc), "");
+    EXPECT_EQ(compiled(), layout_image({}));
+}
+
+TEST(LcrPut, NeverWritesPastTheBuffer)
+{
+    lcr_out_len = 0;
+    lcr_put(LCR_IMAGE_MAX - 2, "abcd", 4);
+    EXPECT_EQ(lcr_out_len, LCR_IMAGE_MAX);
+    EXPECT_EQ(lcr_out_buf[LCR_IMAGE_MAX - 2], 'a');
+    EXPECT_EQ(lcr_out_buf[LCR_IMAGE_MAX - 1], 'b');
+    // pos + len would wrap around to a small offset in 32 bits.
+    lcr_out_len = 0;
+    char big[0x20] = {};
+    lcr_put(0xFFFFFFF0u, big, sizeof big);
+    lcr_put(LCR_IMAGE_MAX + 1, "x", 1);
+    EXPECT_EQ(lcr_out_len, 0u);
+    lcr_out_pos = 7;
+    lcr_put(0, "z", 1);
+    EXPECT_EQ(lcr_out_pos, 7u);
+    EXPECT_EQ(lcr_out_len, 1u);
+}
+
+}  // namespace
