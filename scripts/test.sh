@@ -7,7 +7,7 @@ here=$(pwd)
 
 # Stages, in order. Each is a function below; `scripts/test.sh native asan`
 # runs only the named ones.
-all_stages=(deps native release asan)
+all_stages=(deps native release asan mipsel mips device_checks)
 
 need_pkgs() {  # installs the Debian packages that are missing
     local missing=()
@@ -24,6 +24,28 @@ stage_deps() { need_pkgs cmake g++ make libgtest-dev; }
 stage_native() { cmake --workflow --preset dev --fresh; }
 stage_release() { cmake --workflow --preset release --fresh; }
 stage_asan() { cmake --workflow --preset asan --fresh; }
+# Device builds: the test suites run through qemu user-mode on mipsel (the
+# device) and on big-endian mips (byte-order independence), both with the
+# device's size-optimised settings; GoogleTest is compiled for the target
+# from the googletest sources.
+stage_mipsel() {
+    need_pkgs cmake make googletest g++-mipsel-linux-gnu qemu-user &&
+        cmake --workflow --preset mipsel-release --fresh
+}
+stage_mips() {
+    need_pkgs cmake make googletest g++-mips-linux-gnu qemu-user &&
+        cmake --workflow --preset mips --fresh
+}
+# Libraries, imported symbols and stripped sizes of those two builds (built
+# here when the stages above did not run).
+stage_device_checks() {
+    need_pkgs cmake make googletest g++-mipsel-linux-gnu g++-mips-linux-gnu || return 1
+    for p in mipsel-release mips; do
+        [ -f "build/$p/CMakeCache.txt" ] || cmake --preset "$p" >/dev/null || return 1
+        cmake --build --preset "$p" >/dev/null || return 1
+    done
+    scripts/check-device-build.sh build/mipsel-release build/mips
+}
 
 stages=("$@")
 [ ${#stages[@]} -eq 0 ] && stages=("${all_stages[@]}")
