@@ -1,0 +1,10 @@
+// The three subcommands of lcrtool. Each returns the process exit status
+// (messages.h) and reports its own errors.
+#pragma once
+
+// Prints the provider names and the rules of an image in the text form.
+int lcrtool_dump(const char *image);
+// Compiles the text form into an image file.
+int lcrtool_build(const char *text, const char *image);
+// Prints how the rule sets of two images differ.
+int lcrtool_diff(const char *image_a, const char *image_b);

@@ -1,0 +1,20 @@
+#include <cstdio>
+
+#include "commands.h"
+#include "messages.h"
+#include "rule_list.h"
+#include "text_format.h"
+
+int lcrtool_dump(const char *image)
+{
+    rule_list list;
+    if (load_rule_list(image, &list) != 0)
+        return EXIT_TROUBLE;
+    for (int p = 0; p < LCR_PROVIDER_COUNT; p++)
+        print_provider_line(stdout, p, list.names[p]);
+    puts(RULE_HEADER);
+    for (size_t i = 0; i < list.count; i++)
+        print_rule_line(stdout, &list.rules[i]);
+    rule_list_free(&list);
+    return finish_output();
+}

@@ -1,0 +1,39 @@
+// A rule set in the flat form lcrtool works on: the ten provider names and
+// one entry per rule, taken from a loaded image or read from text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "image_format.h"
+#include "tree.h"
+
+struct tool_rule {
+    char number[LCR_NUMBER_MAX_DIGITS + 1];
+    int32_t route;
+    int32_t provider;
+    uint32_t line;  // text line the rule came from; 0 for a loaded image
+};
+
+struct rule_list {
+    char names[LCR_PROVIDER_COUNT][LCR_PROVIDER_NAME_MAX + 1];
+    tool_rule *rules;  // malloc'd, `count` used of `capacity`
+    size_t count;
+    size_t capacity;
+};
+
+// Appends a copy of `rule`; -1 when memory runs out.
+int rule_list_append(rule_list *list, const tool_rule *rule);
+void rule_list_free(rule_list *list);
+
+// Orders rules by number as strings (the order the loader gives an image's
+// rules), rules with the same number by line.
+void sort_rules(rule_list *list);
+
+// The area byte the compiler gives the rule.
+uint8_t rule_area(const tool_rule *rule);
+
+// Loads the image at `path` with the project's loader and fills `list` in
+// the loader's order. On failure reports the file and the reason and
+// returns -1.
+int load_rule_list(const char *path, rule_list *list);

@@ -1,0 +1,292 @@
+#include "text_format.h"
+
+#include <sys/types.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "messages.h"
+
+void print_escaped_name(FILE *out, const char *name)
+{
+    for (const char *p = name; *p; p++) {
+        auto c = static_cast<unsigned char>(*p);
+        switch (c) {
+        case '\\': fputs("\\\\", out); break;
+        case '\t': fputs("\\t", out); break;
+        case '\n': fputs("\\n", out); break;
+        case '\r': fputs("\\r", out); break;
+        default:
+            if (c < 0x20 || c == 0x7f)
+                fprintf(out, "\\x%02x", c);
+            else
+                fputc(c, out);
+        }
+    }
+}
+
+void print_provider_line(FILE *out, int provider, const char *name)
+{
+    fprintf(out, "provider\t%d\t", provider);
+    print_escaped_name(out, name);
+    fputc('\n', out);
+}
+
+void print_rule_line(FILE *out, const tool_rule *rule)
+{
+    fprintf(out, "%s\t%d\t%d\t%u\n", rule->number, static_cast<int>(rule->route),
+            static_cast<int>(rule->provider), static_cast<unsigned>(rule_area(rule)));
+}
+
+namespace {
+
+// A file full of garbage (an image given by mistake) stops being reported
+// line by line after this many errors.
+constexpr unsigned MAX_REPORTED_ERRORS = 20;
+
+struct text_reader {
+    const char *file;  // name used in messages
+    rule_list *list;
+    uint32_t line;
+    uint32_t named_on[LCR_PROVIDER_COUNT];  // line that named provider p, 0 for none
+    unsigned errors;
+    bool out_of_memory;
+    char why[160];  // reason for the current line's rejection
+};
+
+// Records why the current line is refused; returns false for the caller.
+bool refuse(text_reader *r, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+bool refuse(text_reader *r, const char *fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    vsnprintf(r->why, sizeof r->why, fmt, args);
+    va_end(args);
+    return false;
+}
+
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// Cuts the next field out of the line: skips blanks, ends the field at the
+// next blank, and leaves *cursor just past that single blank, so a provider
+// name after it keeps any blanks of its own. Null at the end of the line.
+char *next_field(char **cursor)
+{
+    char *p = *cursor;
+    while (is_blank(*p))
+        p++;
+    if (!*p) {
+        *cursor = p;
+        return nullptr;
+    }
+    char *start = p;
+    while (*p && !is_blank(*p))
+        p++;
+    if (*p)
+        *p++ = '\0';
+    *cursor = p;
+    return start;
+}
+
+bool parse_int(const char *text, long lo, long hi, int32_t *out)
+{
+    char *end;
+    errno = 0;
+    long v = strtol(text, &end, 10);
+    if (end == text || *end || errno || v < lo || v > hi)
+        return false;
+    *out = static_cast<int32_t>(v);
+    return true;
+}
+
+bool all_digits(const char *text)
+{
+    for (; *text; text++)
+        if (*text < '0' || *text > '9')
+            return false;
+    return true;
+}
+
+// Only the pairs the loader can give back are taken, so that every rule
+// read here survives the trip through an image: a fixed route or a number
+// without timetable carries provider 0, and routes outside -3 to 9 would
+// come back as some other route or provider.
+bool parse_rule(text_reader *r, const char *number, char *cursor)
+{
+    if (!all_digits(number)) {
+        if (*number < '0' || *number > '9')
+            return refuse(r, "expected a rule (number, route, provider, area) or a provider line");
+        return refuse(r, "number '%s' holds a character other than 0 to 9", number);
+    }
+    if (strlen(number) > LCR_NUMBER_MAX_DIGITS)
+        return refuse(r, "number '%s' has more than %u digits", number, LCR_NUMBER_MAX_DIGITS);
+
+    tool_rule rule{{}, 0, 0, r->line};
+    strcpy(rule.number, number);
+    const char *route = next_field(&cursor);
+    const char *provider = next_field(&cursor);
+    const char *area = next_field(&cursor);
+    const char *extra = next_field(&cursor);
+    if (!route || !provider)
+        return refuse(r, "expected number, route, provider and area");
+    if (extra)
+        return refuse(r, "unexpected '%s' after the area", extra);
+    if (!parse_int(route, ROUTE_NO_TIMETABLE, 9, &rule.route))
+        return refuse(r, "route '%s' is not one of -3, -2, -1 and 0 to 9", route);
+    if (!parse_int(provider, 0, LCR_PROVIDER_COUNT - 1, &rule.provider))
+        return refuse(r, "provider '%s' is not one of 0 to 9", provider);
+    bool by_provider = rule.route == ROUTE_BY_PROVIDER || rule.route == ROUTE_UNSET;
+    if (rule.provider != 0 && !by_provider)
+        return refuse(r, "provider %d needs route -2; route %d takes provider 0",
+                      static_cast<int>(rule.provider), static_cast<int>(rule.route));
+    // The area column is what the route and provider give; a value that
+    // disagrees means one of them was edited and the other not.
+    int32_t given;
+    if (area && (!parse_int(area, 0, 255, &given) || given != rule_area(&rule)))
+        return refuse(r, "area '%s' does not match route %d and provider %d, which give %u", area,
+                      static_cast<int>(rule.route), static_cast<int>(rule.provider),
+                      static_cast<unsigned>(rule_area(&rule)));
+    if (rule_list_append(r->list, &rule) != 0) {
+        r->out_of_memory = true;
+        return refuse(r, "out of memory");
+    }
+    return true;
+}
+
+int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool unescape_name(text_reader *r, const char *text, char *name)
+{
+    size_t len = 0;
+    for (const char *p = text; *p; p++) {
+        char c = *p;
+        if (c == '\\') {
+            p++;
+            int hi, lo;
+            switch (*p) {
+            case '\\': c = '\\'; break;
+            case 't': c = '\t'; break;
+            case 'n': c = '\n'; break;
+            case 'r': c = '\r'; break;
+            case 'x':
+                hi = hex_digit(p[1]);
+                lo = hi < 0 ? -1 : hex_digit(p[2]);
+                if (lo < 0)
+                    return refuse(r, "\\x in a provider name needs two hex digits");
+                c = static_cast<char>(hi << 4 | lo);
+                if (c == '\0')
+                    return refuse(r, "a provider name cannot hold \\x00");
+                p += 2;
+                break;
+            case '\0':
+                return refuse(r, "provider name ends in a lone backslash");
+            default:
+                return refuse(r, "unknown escape '\\%c' in provider name", *p);
+            }
+        }
+        if (len == LCR_PROVIDER_NAME_MAX)
+            return refuse(r, "provider name longer than %u characters", LCR_PROVIDER_NAME_MAX);
+        name[len++] = c;
+    }
+    name[len] = '\0';
+    return true;
+}
+
+// "provider P NAME": the name is the rest of the line after the one blank
+// that ends P, empty when the line ends at P.
+bool parse_provider(text_reader *r, char *cursor)
+{
+    const char *number = next_field(&cursor);
+    int32_t p;
+    if (!number)
+        return refuse(r, "a provider line needs a provider number 0 to 9");
+    if (!parse_int(number, 0, LCR_PROVIDER_COUNT - 1, &p))
+        return refuse(r, "provider '%s' is not one of 0 to 9", number);
+    if (r->named_on[p])
+        return refuse(r, "provider %d already named on line %u", static_cast<int>(p),
+                      static_cast<unsigned>(r->named_on[p]));
+    if (!unescape_name(r, cursor, r->list->names[p]))
+        return false;
+    r->named_on[p] = r->line;
+    return true;
+}
+
+bool parse_line(text_reader *r, char *line, size_t len)
+{
+    if (memchr(line, '\0', len))
+        return refuse(r, "line holds a NUL byte");
+    char *cursor = line;
+    const char *first = next_field(&cursor);
+    if (!first || *first == '#' || strcmp(first, "number") == 0)
+        return true;  // blank, comment, or the header of the rules
+    if (strcmp(first, "provider") == 0)
+        return parse_provider(r, cursor);
+    return parse_rule(r, first, cursor);
+}
+
+}  // namespace
+
+const char *text_file_name(const char *path)
+{
+    return strcmp(path, "-") == 0 ? "standard input" : path;
+}
+
+int read_rule_text(const char *path, rule_list *list)
+{
+    bool from_stdin = strcmp(path, "-") == 0;
+    text_reader r{text_file_name(path), list, 0, {}, 0, false, {}};
+    *list = rule_list{};
+    FILE *in = from_stdin ? stdin : fopen(path, "r");
+    if (!in) {
+        report(r.file, "%s", strerror(errno));
+        return EXIT_TROUBLE;
+    }
+    char *line = nullptr;
+    size_t capacity = 0;
+    ssize_t len;
+    while ((len = getline(&line, &capacity, in)) >= 0) {
+        r.line++;
+        // A line may end in CR LF when the text was edited elsewhere; a CR
+        // that belongs to a name is always written as \r.
+        if (len > 0 && line[len - 1] == '\n')
+            line[--len] = '\0';
+        if (len > 0 && line[len - 1] == '\r')
+            line[--len] = '\0';
+        if (parse_line(&r, line, static_cast<size_t>(len)))
+            continue;
+        report_line(r.file, r.line, "%s", r.why);
+        if (r.out_of_memory)
+            break;
+        if (++r.errors == MAX_REPORTED_ERRORS) {
+            report(r.file, "too many errors; giving up");
+            break;
+        }
+    }
+    int status = r.errors ? EXIT_REJECTED : EXIT_OK;
+    if (r.out_of_memory) {
+        status = EXIT_TROUBLE;
+    } else if (!r.errors && ferror(in)) {
+        report(r.file, "%s", strerror(errno));
+        status = EXIT_TROUBLE;
+    }
+    free(line);
+    if (!from_stdin)
+        fclose(in);
+    if (status != EXIT_OK)
+        rule_list_free(list);
+    return status;
+}
