@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <optional>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "compiler.h"
+#include "loader.h"
+#include "run_program.h"
 #include "tree.h"
 
 namespace {
@@ -69,55 +73,56 @@ int area_at(const std::string &img, const std::string &number)
     return static_cast<int>(byte(5892 + 21 * rec));
 }
 
-// Builds the rule set at current_tree, which compile_lcr reads, and frees it.
-struct compiler_fixture : ::testing::Test {
-    lcr_node *routing = nullptr;
-
-    compiler_fixture()
+// A skeleton rule set of its own, freed with everything in it.
+struct rule_tree {
+    lcr_node *head = nullptr;
+    rule_tree() { build_lcr_skeleton(&head); }
+    ~rule_tree()
     {
-        current_tree = nullptr;
-        build_lcr_skeleton(&current_tree);
-        routing = current_tree;
-    }
-    ~compiler_fixture() override
-    {
-        kelmar_free_list(routing->child);
-        kelmar_free_node(routing);
-        current_tree = nullptr;
+        kelmar_free_list(head->child);
+        kelmar_free_node(head);
     }
 
     void add(const rule &r)
     {
-        lcr_node *group = kelmar_alloc_node(routing, &current_tree, NODE_GROUP);
+        lcr_node *group = kelmar_alloc_node(head, &head, NODE_GROUP);
         if (r.route)
-            lcr_set_int(kelmar_alloc_node(group, &current_tree, NODE_ROUTE), *r.route);
+            lcr_set_int(kelmar_alloc_node(group, &head, NODE_ROUTE), *r.route);
         if (r.number)
-            lcr_set_string(kelmar_alloc_node(group, &current_tree, NODE_NUMBER), r.number->c_str(), LCR_VALUE_SIZE - 1);
+            lcr_set_string(kelmar_alloc_node(group, &head, NODE_NUMBER), r.number->c_str(), LCR_VALUE_SIZE - 1);
         if (r.provider)
-            lcr_set_int(kelmar_alloc_node(group, &current_tree, NODE_PROVIDER), *r.provider);
+            lcr_set_int(kelmar_alloc_node(group, &head, NODE_PROVIDER), *r.provider);
     }
 
     lcr_node *provider_node(int p)
     {
-        for (lcr_node *n = routing->child; n; n = n->next)
+        for (lcr_node *n = head->child; n; n = n->next)
             if (lcr_name_is(n, NODE_PROVIDER) && n->index == p)
                 return n;
         return nullptr;
     }
+};
+
+// Compiles and returns what went to stderr.
+std::string compile(int &rc)
+{
+    testing::internal::CaptureStderr();
+    rc = compile_lcr();
+    return testing::internal::GetCapturedStderr();
+}
+
+// The rule set at current_tree, which compile_lcr reads.
+struct compiler_fixture : ::testing::Test, rule_tree {
+    lcr_node *const routing = head;
+
+    compiler_fixture() { current_tree = head; }
+    ~compiler_fixture() override { current_tree = nullptr; }
 
     // Keeps only the "Provider" nodes 0 to count - 1.
     void keep_providers(int count)
     {
         while (lcr_node *n = provider_node(count))
             kelmar_free_node(n);
-    }
-
-    // Compiles and returns what went to stderr.
-    std::string compile(int &rc)
-    {
-        testing::internal::CaptureStderr();
-        rc = compile_lcr();
-        return testing::internal::GetCapturedStderr();
     }
 };
 
@@ -184,6 +189,7 @@ const compile_case cases[] = {
      "ERROR : duplikate Entry for number 7 with different Areas\n", 0, {{255, {{7, 1}}}, {4, {}}}},
     {"AreaWithoutTimetableFails", {{"1", 2, {}}, {"12", 70, {}}},
      "ERROR Area 71 timetable does not exist (Tree point 2)\n", -1, {}},
+    {"FirstAreaPastNoTimetableFails", {{"6", 64, {}}}, "ERROR Area 65 timetable does not exist (Tree point 1)\n", -1, {}},
     {"UnusedTimetablePasses", {{"5", 19, {}}}, "", 0, {{255, {{5, 1}}}, {20, {}}}},
     {"NoTimetableRoutePasses", {{"5", -3, 6}}, "", 0, {{255, {{5, 1}}}, {64, {}}}},
     {"MissingProviderFails", {{"3", {}, 7}}, "ERROR Provider value 14 does not exist\n(Tree point 1, Area value 17, Time 0)\n",
@@ -266,7 +272,7 @@ TEST_F(compiler_fixture, ProviderNamesFillTwoSlotsAndAreCutAtTwenty)
 
 TEST_F(compiler_fixture, ProviderNodesPastTheTenthAreIgnored)
 {
-    lcr_node *extra = kelmar_alloc_node(routing, &current_tree, NODE_PROVIDER);
+    lcr_node *extra = kelmar_alloc_node(routing, &head, NODE_PROVIDER);
     ASSERT_EQ(extra->index, 10);
     lcr_set_string(extra, "Eleventh", LCR_VALUE_SIZE - 1);
     int rc;
@@ -274,23 +280,129 @@ TEST_F(compiler_fixture, ProviderNodesPastTheTenthAreIgnored)
     EXPECT_EQ(compiled(), layout_image({}));
 }
 
+// A rule as the loader writes it into a tree.
+struct loaded_rule {
+    std::string number;
+    int32_t route, provider;
+    bool operator==(const loaded_rule &) const = default;
+};
+
+void PrintTo(const loaded_rule &r, std::ostream *os) { *os << r.number << ":" << r.route << "/" << r.provider; }
+
+std::vector<loaded_rule> rules_of(const lcr_node *routing)
+{
+    std::vector<loaded_rule> rules;
+    for (const lcr_node *g = routing->child; g; g = g->next) {
+        if (!lcr_name_is(g, NODE_GROUP))
+            continue;
+        loaded_rule r{"", 99, 99};
+        for (const lcr_node *f = g->child; f; f = f->next) {
+            if (lcr_name_is(f, NODE_NUMBER))
+                r.number = lcr_value_string(f);
+            else if (lcr_name_is(f, NODE_ROUTE))
+                r.route = lcr_value_int(f);
+            else if (lcr_name_is(f, NODE_PROVIDER))
+                r.provider = lcr_value_int(f);
+        }
+        rules.push_back(r);
+    }
+    return rules;
+}
+
+std::vector<std::string> names_of(rule_tree &t)
+{
+    std::vector<std::string> names;
+    for (int p = 0; p < LCR_PROVIDER_COUNT; p++)
+        names.push_back(lcr_value_string(t.provider_node(p)));
+    return names;
+}
+
+// Compiles current_tree into a file and loads that file into `into`.
+void compile_and_load(const std::string &path, rule_tree &into)
+{
+    int rc;
+    EXPECT_EQ(compile(rc), "");
+    ASSERT_EQ(rc, 0);
+    write_file(path, compiled());
+    ASSERT_EQ(load_lcr_image(path.c_str(), &into.head), 0);
+}
+
+// Random rule sets survive compile, load, compile, load: the loader gives
+// them back in trie pre-order, which is the numbers' string order, with the
+// route and provider the area byte encodes, and the names cut at 20.
+TEST(CompilerRoundTrip, RandomRuleSetsComeBackWhole)
+{
+    scratch_dir dir;
+    std::mt19937 rng(4711);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    for (int set = 0; set < 40; set++) {
+        SCOPED_TRACE(set);
+        rule_tree source, first, second;
+        std::vector<std::string> names;
+        for (int p = 0; p < LCR_PROVIDER_COUNT; p++) {
+            std::string name(pick(0, 25), '\0');
+            for (char &c : name)
+                c = static_cast<char>(pick(1, 255));
+            lcr_set_string(source.provider_node(p), name.c_str(), LCR_VALUE_SIZE - 1);
+            names.push_back(name.substr(0, 20));
+        }
+        // At most 24 numbers of at most 20 digits stay within the pool.
+        std::map<std::string, loaded_rule> expected;
+        for (int n = pick(0, 24); n > 0; n--) {
+            std::string number(pick(1, 20), '0');
+            for (char &c : number)
+                c = static_cast<char>('0' + pick(0, 9));
+            int32_t route = pick(-3, 9), provider = pick(0, 9);
+            if (expected.count(number))
+                continue;
+            source.add({number, route, provider});
+            if (route >= 0 || route == -3)
+                expected[number] = {number, route, 0};
+            else
+                expected[number] = {number, -2, provider};
+        }
+        std::vector<loaded_rule> want;
+        for (const auto &[number, r] : expected)
+            want.push_back(r);
+
+        current_tree = source.head;
+        compile_and_load(dir.file("first.lcr"), first);
+        EXPECT_EQ(rules_of(first.head), want);
+        EXPECT_EQ(names_of(first), names);
+
+        current_tree = first.head;
+        compile_and_load(dir.file("second.lcr"), second);
+        EXPECT_EQ(rules_of(second.head), want);
+        EXPECT_EQ(names_of(second), names);
+        current_tree = nullptr;
+    }
+}
+
 TEST(LcrPut, NeverWritesPastTheBuffer)
 {
-    lcr_out_len = 0;
-    lcr_put(LCR_IMAGE_MAX - 2, "abcd", 4);
-    EXPECT_EQ(lcr_out_len, LCR_IMAGE_MAX);
-    EXPECT_EQ(lcr_out_buf[LCR_IMAGE_MAX - 2], 'a');
-    EXPECT_EQ(lcr_out_buf[LCR_IMAGE_MAX - 1], 'b');
-    // pos + len would wrap around to a small offset in 32 bits.
-    lcr_out_len = 0;
-    char big[0x20] = {};
-    lcr_put(0xFFFFFFF0u, big, sizeof big);
-    lcr_put(LCR_IMAGE_MAX + 1, "x", 1);
-    EXPECT_EQ(lcr_out_len, 0u);
+    const char src[0x20] = "abcd";
+    struct { uint32_t pos, len, written; } cases[] = {
+        {LCR_IMAGE_MAX - 2, 4, 2},
+        {LCR_IMAGE_MAX - 1, 2, 1},
+        {LCR_IMAGE_MAX, 1, 0},
+        {LCR_IMAGE_MAX + 1, 1, 0},
+        {0xFFFFFFF0u, 0x20, 0},  // pos + len wraps around to a small offset
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pos);
+        memset(lcr_out_buf + LCR_IMAGE_MAX - 4, 0, 4);
+        lcr_out_len = 0;
+        lcr_put(c.pos, src, c.len);
+        EXPECT_EQ(lcr_out_len, c.pos <= LCR_IMAGE_MAX ? LCR_IMAGE_MAX : 0u);
+        if (c.written) {
+            EXPECT_EQ(std::string(reinterpret_cast<const char *>(lcr_out_buf) + c.pos, c.written),
+                      std::string(src, c.written));
+        }
+    }
     lcr_out_pos = 7;
     lcr_put(0, "z", 1);
     EXPECT_EQ(lcr_out_pos, 7u);
-    EXPECT_EQ(lcr_out_len, 1u);
+    EXPECT_EQ(lcr_out_buf[0], 'z');
 }
 
 }  // namespace
