@@ -1,0 +1,161 @@
+// The image loader on arbitrary file contents.
+//
+// Each input is written to a file and loaded into a tree that already holds
+// one rule and named providers. The result is checked against a reference
+// reading of the same bytes, written here from the image layout alone:
+//   - a file too short for its version word, or with a version other than 3,
+//     is refused, and a wrong version is left in kelmar_lcr_version;
+//   - a file with a whole fixed part and a trie in which no record is reached
+//     twice loads, with exactly the reference rules in pre-order and the
+//     reference provider names;
+//   - anything else (a short fixed part, joined branches, cycles) may be
+//     refused; if it is loaded, the rules must still be the reference ones;
+//   - a refused image leaves the tree exactly as it was;
+//   - the tree keeps its invariants whatever happens, and nothing leaks.
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "loader.h"
+#include "merge.h"
+#include "tree_check.h"
+
+namespace {
+
+constexpr size_t read_max = 16392;
+constexpr size_t trie_offset = 5892;
+constexpr size_t record_size = 21;
+// Bound on the reference walk: a well-formed trie has at most 500 records,
+// so a walk this long has gone round a join or a cycle many times.
+constexpr size_t walk_limit = 100000;
+
+struct reference {
+    const uint8_t *bytes;
+    size_t len;
+    size_t records;
+    std::vector<unsigned> arrivals;
+    bool reached_twice = false;  // within 20 digits of the root
+    bool exploded = false;
+    size_t steps = 0;
+    std::vector<rule> rules;
+
+    unsigned child(size_t rec, int d) const
+    {
+        size_t off = trie_offset + record_size * rec + 1 + 2 * static_cast<size_t>(d);
+        unsigned c = bytes[off] | bytes[off + 1] << 8;
+        if (c == 0 || c == 0xFFFF || c >= records)
+            return 0;
+        return c;
+    }
+
+    // Marks the records within 20 digits of the root, stopping at the first
+    // one reached a second time; linear in the records.
+    void check_arrivals(size_t rec, size_t depth)
+    {
+        if (depth > 20 || reached_twice)
+            return;
+        if (++arrivals[rec] > 1) {
+            reached_twice = true;
+            return;
+        }
+        for (int d = 0; d < 10; d++)
+            if (unsigned c = child(rec, d))
+                check_arrivals(c, depth + 1);
+    }
+
+    void walk(size_t rec, int digit, const std::string &prefix)
+    {
+        if (prefix.size() == 20 || exploded)
+            return;
+        if (++steps > walk_limit) {
+            exploded = true;
+            return;
+        }
+        std::string number = prefix;
+        if (digit >= 0)
+            number += static_cast<char>('0' + digit);
+        unsigned area = bytes[trie_offset + record_size * rec];
+        if (area != 255 && digit >= 0) {
+            if (area == 0)
+                rules.push_back({number, -2, 0});
+            else if (area <= 10)
+                rules.push_back({number, static_cast<int32_t>(area) - 1, 0});
+            else if (area <= 19)
+                rules.push_back({number, -2, static_cast<int32_t>(area) - 10});
+            else
+                rules.push_back({number, -3, 0});
+        }
+        for (int d = 0; d < 10; d++)
+            if (unsigned c = child(rec, d))
+                walk(c, d, number);
+    }
+};
+
+std::vector<std::string> reference_names(const uint8_t *bytes, size_t len)
+{
+    std::vector<std::string> names;
+    for (size_t p = 0; p < 10; p++) {
+        std::string name;
+        for (size_t i = 0; i < 20 && 4 + 22 * p + i < len; i++) {
+            char c = static_cast<char>(bytes[4 + 22 * p + i]);
+            if (!c)
+                break;
+            name += c;
+        }
+        names.push_back(name);
+    }
+    return names;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    lcr_node *head;
+    lcr_node *routing = make_tree(&head);
+    add_rule(routing, &head, "999", 5, 0);
+    for (lcr_node *c = routing->child; c; c = c->next)
+        if (lcr_name_is(c, NODE_PROVIDER))
+            lcr_set_string(c, "old", 3);
+    const rule_set before = read_rule_set(head);
+
+    kelmar_lcr_version = 12345;
+    int result = load_lcr_image(scratch_image(data, size), &head);
+    check_tree(head);
+    const rule_set after = read_rule_set(head);
+
+    const size_t len = size < read_max ? size : read_max;
+    const uint32_t version = len >= 4 ? uint32_t{data[0]} | uint32_t{data[1]} << 8 |
+                                            uint32_t{data[2]} << 16 | uint32_t{data[3]} << 24
+                                      : 0;
+    if (len < 4 || version != 3) {
+        require(result == -1, "image without version 3 loaded");
+        require(kelmar_lcr_version == (len < 4 ? 0 : static_cast<int32_t>(version)),
+                "kelmar_lcr_version does not hold the refused version word");
+    } else {
+        require(kelmar_lcr_version == 0, "kelmar_lcr_version not cleared");
+        reference ref;
+        ref.bytes = data;
+        ref.len = len;
+        ref.records = len > trie_offset ? (len - trie_offset) / record_size : 0;
+        ref.arrivals.assign(ref.records, 0);
+        if (ref.records > 0)
+            ref.check_arrivals(0, 0);
+        const bool well_formed = len >= trie_offset && !ref.reached_twice;
+        if (well_formed)
+            require(result == 0, "well-formed image refused");
+        if (result == 0) {
+            if (ref.records > 0)
+                ref.walk(0, -1, "");
+            require(!ref.exploded, "image whose walk does not end was loaded");
+            require(after.rules == ref.rules, "loaded rules differ from the image's");
+            require(after.providers == reference_names(data, len), "provider names differ from the image's");
+        }
+    }
+    if (result != 0)
+        require(after == before, "refused image changed the tree");
+
+    drop_tree(&head);
+    return 0;
+}

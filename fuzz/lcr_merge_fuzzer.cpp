@@ -1,0 +1,135 @@
+// Load, merge and compile, the whole lcrmerge pipeline but the files.
+//
+// Input: one byte whose low bit picks the merge mode, two bytes giving where
+// the rest splits into the first and the second image, then the images.
+// When both load:
+//   - the merge result is checked against a reference merge computed here
+//     from the two loaded rule sets;
+//   - the compiler must accept the merged rule set, and its output must load
+//     again;
+//   - the reloaded rules are the merged rules in trie order (ascending by
+//     number), unless the merged numbers need more trie nodes than the
+//     compiler's pool holds, in which case the reloaded rules are some of
+//     the merged ones and the image is as large as the pool allows;
+//   - the provider names survive the round trip.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "compiler.h"
+#include "loader.h"
+#include "merge.h"
+#include "tree_check.h"
+
+namespace {
+
+constexpr const char *emergency[] = {"110", "112", "19222"};
+
+bool has_match(const rule &a, const std::vector<rule> &second)
+{
+    if (a.provider != 0)
+        return false;
+    for (const rule &b : second)
+        if (a.number == b.number && a.route == b.route)
+            return true;
+    return false;
+}
+
+std::vector<rule> reference_merge(int mode, const std::vector<rule> &first, const std::vector<rule> &second)
+{
+    std::vector<rule> out;
+    for (const rule &a : first) {
+        bool keep;
+        if (mode == 1)
+            keep = has_match(a, second);
+        else
+            keep = std::find(std::begin(emergency), std::end(emergency), a.number) != std::end(emergency) ||
+                   !has_match(a, second);
+        if (keep)
+            out.push_back(a);
+    }
+    if (mode == 2)
+        for (const char *e : emergency)
+            if (std::none_of(out.begin(), out.end(), [&](const rule &r) { return r.number == e; }))
+                out.push_back({e, -2, 0});
+    return out;
+}
+
+// Trie nodes the compiler needs for these numbers: one per distinct
+// prefix, the empty one (the root) included.
+size_t trie_nodes_needed(const std::vector<rule> &rules)
+{
+    std::set<std::string> prefixes{""};
+    for (const rule &r : rules)
+        for (size_t n = 1; n <= r.number.size(); n++)
+            prefixes.insert(r.number.substr(0, n));
+    return rules.empty() ? 0 : prefixes.size();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 3)
+        return 0;
+    const int mode = (data[0] & 1) ? 2 : 1;
+    const size_t rest = size - 3;
+    const size_t split = (data[1] | data[2] << 8) % (rest + 1);
+    const uint8_t *image1 = data + 3;
+    const uint8_t *image2 = image1 + split;
+
+    lcr_node *first, *second;
+    make_tree(&first);
+    make_tree(&second);
+    if (load_lcr_image(scratch_image(image1, split), &first) != 0 ||
+        load_lcr_image(scratch_image(image2, rest - split), &second) != 0) {
+        drop_tree(&first);
+        drop_tree(&second);
+        return 0;
+    }
+    const rule_set loaded1 = read_rule_set(first);
+    const rule_set loaded2 = read_rule_set(second);
+
+    int merged_result = mode == 1 ? clear_routes(first, second) : clear_routes2(first, second);
+    require(merged_result == 0, "merge refused two loaded trees");
+    check_tree(first);
+    require(read_rule_set(second) == loaded2, "merge changed the second set");
+    const rule_set merged = read_rule_set(first);
+    require(merged.rules == reference_merge(mode, loaded1.rules, loaded2.rules), "merge result differs from the reference");
+    require(merged.providers == loaded1.providers, "merge changed the provider names");
+
+    lcr_node *saved = current_tree;
+    current_tree = first;
+    int compiled = compile_lcr();
+    current_tree = saved;
+    require(compiled == 0, "compiler refused a merged rule set");
+    const size_t needed = trie_nodes_needed(merged.rules);
+    const size_t records = needed < 499 ? needed : 499;
+    require(lcr_out_len == 5892 + 21 * records, "image length does not match the trie");
+
+    const std::vector<uint8_t> image(lcr_out_buf, lcr_out_buf + lcr_out_len);
+    lcr_node *again;
+    make_tree(&again);
+    require(load_lcr_image(scratch_image(image.data(), image.size()), &again) == 0, "compiled image does not load");
+    check_tree(again);
+    const rule_set reloaded = read_rule_set(again);
+    require(reloaded.providers == merged.providers, "provider names lost in the round trip");
+
+    std::vector<rule> expected = merged.rules;
+    std::sort(expected.begin(), expected.end());
+    if (needed <= 499) {
+        require(reloaded.rules == expected, "round trip changed the rules");
+    } else {
+        require(std::is_sorted(reloaded.rules.begin(), reloaded.rules.end()), "reloaded rules out of trie order");
+        require(std::includes(expected.begin(), expected.end(), reloaded.rules.begin(), reloaded.rules.end()),
+                "round trip of an oversized rule set made up rules");
+    }
+
+    drop_tree(&again);
+    drop_tree(&first);
+    drop_tree(&second);
+    return 0;
+}

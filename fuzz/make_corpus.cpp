@@ -1,0 +1,185 @@
+// Writes the seed corpora of the fuzz targets: lcr images made by the
+// compiler and by the test image writer (well-formed, short, long, cyclic,
+// joined, every area byte), image pairs for the merge target, and argument
+// lists for the burnimg option scan.
+//
+//   make_corpus DIR    writes DIR/lcr_load, DIR/lcr_merge, DIR/burnimg_options
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "compiler.h"
+#include "image_writer.h"
+#include "merge.h"
+#include "tree_check.h"
+
+namespace {
+
+std::string out_dir;
+
+void put(const std::string &target, const std::string &name, const std::string &bytes)
+{
+    std::string dir = out_dir + "/" + target;
+    mkdir(dir.c_str(), 0755);
+    std::string path = dir + "/" + name;
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!f || fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || fclose(f) != 0) {
+        perror(path.c_str());
+        exit(1);
+    }
+}
+
+struct seed_rule {
+    const char *number;
+    int32_t route;
+    int32_t provider;
+};
+
+// Compiles a rule set with the product's own compiler.
+std::string compiled(const std::vector<seed_rule> &rules, const std::vector<std::string> &names = {})
+{
+    lcr_node *head;
+    lcr_node *routing = make_tree(&head);
+    for (lcr_node *c = routing->child; c; c = c->next)
+        if (lcr_name_is(c, NODE_PROVIDER) && static_cast<size_t>(c->index) < names.size())
+            lcr_set_string(c, names[static_cast<size_t>(c->index)].c_str(), 20);
+    for (const seed_rule &r : rules)
+        add_rule(routing, &head, r.number, r.route, r.provider);
+    lcr_node *saved = current_tree;
+    current_tree = head;
+    if (compile_lcr() != 0) {
+        fputs("make_corpus: a seed rule set does not compile\n", stderr);
+        exit(1);
+    }
+    current_tree = saved;
+    drop_tree(&head);
+    return std::string(reinterpret_cast<const char *>(lcr_out_buf), lcr_out_len);
+}
+
+// Merge input: mode byte, split point, first image, second image.
+std::string pair(int mode, const std::string &a, const std::string &b)
+{
+    std::string s;
+    s += static_cast<char>(mode == 2 ? 1 : 0);
+    s += static_cast<char>(a.size() & 0xFF);
+    s += static_cast<char>(a.size() >> 8);
+    return s + a + b;
+}
+
+std::string args(const std::vector<std::string> &words)
+{
+    std::string s;
+    for (const auto &w : words)
+        s += w + '\0';
+    return s;
+}
+
+void lcr_seeds()
+{
+    const std::string example = compiled({{"12", 3, 0}, {"19", -2, 2}}, {"Telco", "Ten chars!", "Eleven char", "Twenty characters!!!"});
+    put("lcr_load", "worked-example", example);
+    put("lcr_load", "empty-rule-set", compiled({}));
+    put("lcr_load", "route-kinds",
+        compiled({{"0301", 2, 0}, {"0302", -2, 3}, {"110", -2, 0}, {"0900", -3, 0}, {"0800", 9, 0},
+                  {"01", -1, 9}, {"00491", 0, 0}},
+                 {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}));
+    put("lcr_load", "twenty-digits", compiled({{"12345678901234567890", 1, 0}, {"123456789012345678901", 2, 0}}));
+    put("lcr_load", "truncated-version", example.substr(0, 3));
+    put("lcr_load", "version-only", example.substr(0, 4));
+    put("lcr_load", "short-fixed-part", example.substr(0, 5891));
+    put("lcr_load", "partial-record", example.substr(0, example.size() - 5));
+    put("lcr_load", "version-4", image_writer().version(4).add_number("12", 4).bytes);
+
+    // One rule per area byte value, 000 to 255.
+    image_writer every_area;
+    for (int a = 0; a < 256; a++) {
+        char number[4];
+        snprintf(number, sizeof number, "%03d", a);
+        every_area.add_number(number, static_cast<uint8_t>(a));
+    }
+    every_area.set_area(0, 7);  // the root's area byte makes no rule
+    put("lcr_load", "every-area-byte", every_area.bytes);
+
+    // Broken links: a cycle back to the root, a record joined from two
+    // digits, a self-loop below 20 digits, the 0xFFFF "no child" mark and an
+    // index past the end of the file.
+    image_writer cycle;
+    cycle.add_number("12", 4);
+    cycle.set_child(2, 3, 0);
+    cycle.set_child(2, 5, 1);
+    put("lcr_load", "cycle-to-parent", cycle.bytes);
+    image_writer join;
+    join.add_number("12", 4).add_number("3", 0);
+    join.set_child(0, 4, 2);
+    put("lcr_load", "joined-branches", join.bytes);
+    image_writer self;
+    self.add_number("7", 13);
+    for (int d = 0; d < 10; d++)
+        self.set_child(1, d, 1);
+    put("lcr_load", "self-loop", self.bytes);
+    image_writer marks;
+    marks.add_number("45", 2);
+    marks.set_child(0, 0, 0xFFFF).set_child(1, 9, 400);
+    put("lcr_load", "no-child-marks", marks.bytes);
+
+    // A trie longer than the most a reader takes: the deepest records lie
+    // past LCR_IMAGE_MAX.
+    image_writer longer;
+    for (int i = 0; i < 520; i++) {
+        char number[8];
+        snprintf(number, sizeof number, "%d", 10000 + i);
+        longer.add_number(number, static_cast<uint8_t>(i % 20));
+    }
+    put("lcr_load", "longer-than-max", longer.bytes);
+
+    // A rule set that needs more nodes than the compiler's pool.
+    std::vector<std::string> many_numbers;
+    for (int i = 0; i < 300; i++)
+        many_numbers.push_back(std::to_string(1000 + 7 * i));
+    std::vector<seed_rule> many;
+    for (const auto &n : many_numbers)
+        many.push_back({n.c_str(), static_cast<int32_t>(n.size() % 10), 0});
+    const std::string full = compiled(many);
+    put("lcr_load", "full-pool", full);
+
+    // Merge pairs: the worked example of the merge modes, empty sets, and
+    // a first set that fills the pool once mode 2 adds its rules.
+    const std::string first = compiled({{"0301", 2, 0}, {"0302", -2, 3}, {"110", -2, 0}, {"0900", -3, 0}});
+    const std::string second = compiled({{"0301", 2, 0}, {"0302", -2, 3}, {"110", -2, 0}, {"0800", 1, 0}});
+    put("lcr_merge", "mode1-example", pair(1, first, second));
+    put("lcr_merge", "mode2-example", pair(2, first, second));
+    put("lcr_merge", "mode1-empty-second", pair(1, first, compiled({})));
+    put("lcr_merge", "mode2-empty-both", pair(2, compiled({}), compiled({})));
+    put("lcr_merge", "mode2-emergency", pair(2, compiled({{"112", 4, 0}, {"1100", -2, 0}}), compiled({{"112", 4, 0}})));
+    put("lcr_merge", "mode2-full-pool", pair(2, full, first));
+}
+
+void burnimg_seeds()
+{
+    put("burnimg_options", "defaults", args({"image.bin", "/dev/mtd3"}));
+    put("burnimg_options", "all-options",
+        args({"-i", "image.bin", "-o", "/dev/mtd3", "-b", "0x8000", "-f", "0x40000", "-c", "-u"}));
+    put("burnimg_options", "help-after-check", args({"-b", "1024", "-c", "-h", "-x"}));
+    put("burnimg_options", "value-options-at-end", args({"-c", "-b4096", "-i", "-o"}));
+    put("burnimg_options", "numbers",
+        args({"-b", " 42", "-f", "-0x10", "-b", "0x123456789", "-f", "99999999999", "-b", "0X12g", "-f", "010", "-"}));
+    put("burnimg_options", "empty", args({}));
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        fputs("usage: make_corpus DIR\n", stderr);
+        return 2;
+    }
+    out_dir = argv[1];
+    mkdir(out_dir.c_str(), 0755);
+    lcr_seeds();
+    burnimg_seeds();
+    return 0;
+}
