@@ -1,0 +1,282 @@
+// lcrtool's command line, one table row per behaviour: arguments, input
+// files, expected standard output and error, exit status and output file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <utility>
+
+#include "image_writer.h"
+#include "lcrtool_test.h"
+
+namespace {
+
+const std::string USAGE =
+    "usage: lcrtool dump IMAGE\n"
+    "       lcrtool build TEXT IMAGE\n"
+    "       lcrtool diff IMAGE_A IMAGE_B\n";
+
+struct cli_case {
+    std::string name;
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, std::string>> files;  // made before the run
+    std::string out;
+    std::string err;
+    int status;
+    std::string out_file = "";                     // checked after the run, if named
+    std::optional<std::string> out_bytes = std::nullopt;  // nullopt: must not exist
+};
+
+// Providers 0 and 3 named; "12" with route 3 (area 4), "19" with provider 2
+// (area 12).
+std::string two_rules()
+{
+    image_writer img;
+    img.provider_name(0, "Telco").provider_name(3, "Arcor").add_number("12", 4).add_number("19", 12);
+    return img.bytes;
+}
+
+const std::string TWO_RULES_DUMP =
+    dump_head({{0, "Telco"}, {3, "Arcor"}}) + "12\t3\t0\t4\n19\t-2\t2\t12\n";
+
+std::string image_of(const std::vector<std::pair<std::string, uint8_t>> &numbers)
+{
+    image_writer img;
+    for (const auto &[digits, area] : numbers)
+        img.add_number(digits, area);
+    return img.bytes;
+}
+
+std::string version_word(uint32_t v, size_t len)
+{
+    image_writer img;
+    img.version(v).resize(len);
+    return img.bytes;
+}
+
+// Root -> record 1 -> record 1 again: a trie that is no tree.
+std::string looping_trie()
+{
+    image_writer img;
+    img.add_record(255, {0, 1});
+    img.add_record(4, {1});
+    return img.bytes;
+}
+
+// Numbers "0000", "0001", ... as long as the compiler's trie for them
+// needs at most `records` records (the root and every distinct prefix).
+std::vector<std::string> numbers_needing(size_t records)
+{
+    std::set<std::string> prefixes{""};
+    std::vector<std::string> numbers;
+    for (int i = 0;; i++) {
+        char number[12];
+        snprintf(number, sizeof number, "%04d", i);
+        for (size_t len = 1; len <= 4; len++)
+            prefixes.insert(std::string(number, len));
+        if (prefixes.size() > records)
+            return numbers;
+        numbers.push_back(number);
+    }
+}
+
+// The numbers with route 0 (area 1), as text and as the image of them.
+std::string route0_text(const std::vector<std::string> &numbers)
+{
+    std::string text;
+    for (const auto &n : numbers)
+        text += n + "\t0\t0\n";
+    return text;
+}
+
+std::string route0_image(const std::vector<std::string> &numbers)
+{
+    image_writer img;
+    for (const auto &n : numbers)
+        img.add_number(n, 1);
+    return img.bytes;
+}
+
+std::string build_error(int line, const std::string &why)
+{
+    return "lcrtool: in.txt:" + std::to_string(line) + ": " + why + "\n";
+}
+
+// A build whose text is refused with one message; no image is written.
+cli_case refused(const std::string &name, const std::string &text, const std::string &err)
+{
+    return {name, {"build", "in.txt", "out.lcr"}, {{"in.txt", text}}, "", err, 1, "out.lcr"};
+}
+
+std::vector<cli_case> cases()
+{
+    std::vector<std::string> full = numbers_needing(499);
+    std::vector<std::string> too_many = full;
+    too_many.push_back("9");
+    return {
+        // Usage.
+        {"no_arguments", {}, {}, "", USAGE, 2},
+        {"help", {"-h"}, {}, USAGE, "", 0},
+        {"unknown_command", {"show", "a.lcr"}, {}, "", USAGE, 2},
+        {"dump_extra_argument", {"dump", "a.lcr", "b.lcr"}, {{"a.lcr", two_rules()}}, "", USAGE, 2},
+
+        // dump
+        {"dump_names_and_rules", {"dump", "a.lcr"}, {{"a.lcr", two_rules()}}, TWO_RULES_DUMP, "", 0},
+        {"dump_empty_image", {"dump", "a.lcr"}, {{"a.lcr", image_writer().bytes}}, dump_head(), "", 0},
+        {"dump_in_trie_order",
+         {"dump", "a.lcr"},
+         {{"a.lcr", image_of({{"2", 0}, {"11", 5}, {"1", 64}, {"100", 13}, {"10", 1}})}},
+         dump_head() + "1\t-3\t0\t64\n10\t0\t0\t1\n100\t-2\t3\t13\n11\t4\t0\t5\n2\t-2\t0\t0\n",
+         "",
+         0},
+        // An unused timetable's area byte reads as a number without timetable,
+        // and that is the area the rule compiles to.
+        {"dump_area_as_compiled", {"dump", "a.lcr"}, {{"a.lcr", image_of({{"5", 30}})}},
+         dump_head() + "5\t-3\t0\t64\n", "", 0},
+        {"dump_escapes_names",
+         {"dump", "a.lcr"},
+         {{"a.lcr", image_writer().provider_name(1, "a\tb\\c\xf6").provider_name(2, "x\ny\x01\r").bytes}},
+         dump_head({{1, "a\\tb\\\\c\xf6"}, {2, "x\\ny\\x01\\r"}}),
+         "",
+         0},
+        {"dump_missing_file", {"dump", "nope.lcr"}, {}, "", "lcrtool: nope.lcr: No such file or directory\n", 2},
+        {"dump_wrong_version", {"dump", "a.lcr"}, {{"a.lcr", version_word(4, 5892)}}, "",
+         "lcrtool: a.lcr: not a version-3 lcr image (version word 4)\n", 2},
+        {"dump_too_short", {"dump", "a.lcr"}, {{"a.lcr", version_word(3, 100)}}, "",
+         "lcrtool: a.lcr: too short for an lcr image (100 bytes)\n", 2},
+        {"dump_empty_file", {"dump", "a.lcr"}, {{"a.lcr", ""}}, "",
+         "lcrtool: a.lcr: too short for an lcr image (0 bytes)\n", 2},
+        {"dump_directory", {"dump", "."}, {}, "", "lcrtool: .: Is a directory\n", 2},
+        {"dump_broken_trie", {"dump", "a.lcr"}, {{"a.lcr", looping_trie()}}, "",
+         "lcrtool: a.lcr: not a valid version-3 lcr image\n", 2},
+
+        // build: the image is laid out exactly as the layout says, rules in
+        // number order whatever the order of the lines.
+        {"build_two_rules",
+         {"build", "in.txt", "out.lcr"},
+         {{"in.txt", "provider\t0\tTelco\nprovider\t3\tArcor\n19\t-2\t2\t12\n12\t3\t0\n"}},
+         "", "", 0, "out.lcr", two_rules()},
+        {"build_lenient_layout",
+         {"build", "in.txt", "out.lcr"},
+         {{"in.txt",
+           "# routing table\r\n\r\n   \nprovider 0 Telco\r\nnumber route provider area\n"
+           "  12   3 0 4\r\n\t# indented comment\n19 -2 2\nprovider\t3\tArcor\n"}},
+         "", "", 0, "out.lcr", two_rules()},
+        {"build_from_standard_input", {"build", "-", "out.lcr"}, {}, "", "", 0, "out.lcr", image_writer().bytes},
+        {"build_unescapes_names",
+         {"build", "in.txt", "out.lcr"},
+         {{"in.txt", "provider\t1\ta\\tb\\\\c\\x7F\xf6\nprovider\t2\t lead and trail \n"}},
+         "", "", 0, "out.lcr",
+         image_writer().provider_name(1, "a\tb\\c\x7f\xf6").provider_name(2, " lead and trail ").bytes},
+        {"build_route_unset_as_provider",
+         {"build", "in.txt", "out.lcr"}, {{"in.txt", "19\t-1\t2\t12\n"}},
+         "", "", 0, "out.lcr", image_of({{"19", 12}})},
+        {"build_fills_the_pool", {"build", "in.txt", "out.lcr"}, {{"in.txt", route0_text(full)}}, "", "", 0,
+         "out.lcr", route0_image(full)},
+        refused("build_one_record_too_many", route0_text(too_many),
+                "lcrtool: in.txt: the rules need 500 trie records; an image holds at most 499\n"),
+
+        // build: lines it cannot take, each with its line number.
+        refused("bad_digit", "provider\t0\tX\n12a\t1\t0\n",
+                build_error(2, "number '12a' holds a character other than 0 to 9")),
+        refused("long_number", "123456789012345678901\t1\t0\n",
+                build_error(1, "number '123456789012345678901' has more than 20 digits")),
+        refused("route_out_of_range", "12\t10\t0\n", build_error(1, "route '10' is not one of -3, -2, -1 and 0 to 9")),
+        refused("route_below_range", "12\t-4\t0\n", build_error(1, "route '-4' is not one of -3, -2, -1 and 0 to 9")),
+        refused("route_not_a_number", "12\tx\t0\n", build_error(1, "route 'x' is not one of -3, -2, -1 and 0 to 9")),
+        refused("provider_out_of_range", "12\t-2\t10\n", build_error(1, "provider '10' is not one of 0 to 9")),
+        refused("provider_with_fixed_route", "12\t3\t5\n", build_error(1, "provider 5 needs route -2; route 3 takes provider 0")),
+        refused("provider_without_timetable", "12\t-3\t1\n", build_error(1, "provider 1 needs route -2; route -3 takes provider 0")),
+        refused("area_mismatch", "12\t3\t0\t5\n",
+                build_error(1, "area '5' does not match route 3 and provider 0, which give 4")),
+        refused("missing_field", "12\t3\n", build_error(1, "expected number, route, provider and area")),
+        refused("extra_field", "12\t3\t0\t4\tx\n", build_error(1, "unexpected 'x' after the area")),
+        refused("not_a_rule", "hello world\n",
+                build_error(1, "expected a rule (number, route, provider, area) or a provider line")),
+        refused("nul_byte", std::string("12\t3\0\t0\n", 8), build_error(1, "line holds a NUL byte")),
+        refused("provider_out_of_range_line", "provider\t10\tX\n", build_error(1, "provider '10' is not one of 0 to 9")),
+        refused("provider_without_number", "provider\n", build_error(1, "a provider line needs a provider number 0 to 9")),
+        refused("name_too_long", "provider\t1\t123456789012345678901\n",
+                build_error(1, "provider name longer than 20 characters")),
+        refused("unknown_escape", "provider\t1\ta\\qb\n", build_error(1, "unknown escape '\\q' in provider name")),
+        refused("short_hex_escape", "provider\t1\ta\\x4\n", build_error(1, "\\x in a provider name needs two hex digits")),
+        refused("nul_escape", "provider\t1\ta\\x00\n", build_error(1, "a provider name cannot hold \\x00")),
+        refused("trailing_backslash", "provider\t1\ta\\\n", build_error(1, "provider name ends in a lone backslash")),
+        refused("provider_named_twice", "provider\t1\tA\n#\nprovider\t1\tB\n",
+                build_error(3, "provider 1 already named on line 1")),
+        refused("duplicate_numbers", "0301\t2\t0\n110\t-2\t0\n0301\t2\t0\n0301\t3\t0\n",
+                build_error(3, "number 0301 already given on line 1") +
+                    build_error(4, "number 0301 already given on line 1")),
+        refused("every_bad_line", "x\n12\t3\t0\ny\n",
+                build_error(1, "expected a rule (number, route, provider, area) or a provider line") +
+                    build_error(3, "expected a rule (number, route, provider, area) or a provider line")),
+        {"refused_build_keeps_old_output", {"build", "in.txt", "out.lcr"}, {{"in.txt", "x\n"}, {"out.lcr", "old"}}, "",
+         build_error(1, "expected a rule (number, route, provider, area) or a provider line"), 1, "out.lcr", "old"},
+        {"build_missing_text", {"build", "nope.txt", "out.lcr"}, {}, "",
+         "lcrtool: nope.txt: No such file or directory\n", 2, "out.lcr"},
+        {"build_text_is_directory", {"build", ".", "out.lcr"}, {}, "", "lcrtool: .: Is a directory\n", 2, "out.lcr"},
+        {"build_output_folder_missing", {"build", "in.txt", "no/out.lcr"}, {{"in.txt", "12\t3\t0\n"}}, "",
+         "lcrtool: no/out.lcr: No such file or directory\n", 2, "no/out.lcr"},
+
+        // diff
+        {"diff_equal_despite_record_order",
+         {"diff", "a.lcr", "b.lcr"},
+         {{"a.lcr", image_of({{"12", 4}, {"19", 12}, {"2", 0}})}, {"b.lcr", image_of({{"2", 0}, {"19", 12}, {"12", 4}})}},
+         "", "", 0},
+        {"diff_same_rule_from_other_area_byte", {"diff", "a.lcr", "b.lcr"},
+         {{"a.lcr", image_of({{"5", 30}})}, {"b.lcr", image_of({{"5", 64}})}}, "", "", 0},
+        {"diff_disjoint",
+         {"diff", "a.lcr", "b.lcr"},
+         {{"a.lcr", image_of({{"12", 4}, {"3", 0}})}, {"b.lcr", image_of({{"19", 12}})}},
+         "-\t12\t3\t0\t4\n+\t19\t-2\t2\t12\n-\t3\t-2\t0\t0\n",
+         "",
+         1},
+        {"diff_overlapping",
+         {"diff", "a.lcr", "b.lcr"},
+         {{"a.lcr", image_of({{"1", 4}, {"12", 0}, {"30", 64}, {"31", 2}})},
+          {"b.lcr", image_of({{"31", 3}, {"5", 1}, {"30", 64}, {"12", 13}})}},
+         "-\t1\t3\t0\t4\n!\t12\t-2\t0\t-2\t3\n!\t31\t1\t0\t2\t0\n+\t5\t0\t0\t1\n",
+         "",
+         1},
+        {"diff_provider_names",
+         {"diff", "a.lcr", "b.lcr"},
+         {{"a.lcr", image_writer().provider_name(0, "Telco").bytes},
+          {"b.lcr", image_writer().provider_name(0, "Telco2").provider_name(9, "Z\t").bytes}},
+         "provider\t0\tTelco\tTelco2\nprovider\t9\t\tZ\\t\n",
+         "",
+         1},
+        {"diff_missing_file", {"diff", "a.lcr", "b.lcr"}, {{"b.lcr", two_rules()}}, "",
+         "lcrtool: a.lcr: No such file or directory\n", 2},
+        {"diff_names_every_bad_file", {"diff", "a.lcr", "b.lcr"}, {{"b.lcr", version_word(2, 5892)}}, "",
+         "lcrtool: a.lcr: No such file or directory\nlcrtool: b.lcr: not a version-3 lcr image (version word 2)\n", 2},
+    };
+}
+
+class Cli : public testing::TestWithParam<cli_case> {};
+
+TEST_P(Cli, Runs)
+{
+    const cli_case &c = GetParam();
+    scratch_dir dir;
+    for (const auto &[name, bytes] : c.files)
+        write_file(dir.file(name), bytes);
+    run_result r = run_lcrtool(c.args, dir.path);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.exit_code, c.status);
+    if (c.out_file.empty())
+        return;
+    bool exists = std::filesystem::exists(dir.file(c.out_file));
+    if (c.out_bytes) {
+        EXPECT_TRUE(exists);
+        EXPECT_EQ(read_file(dir.file(c.out_file)), *c.out_bytes);
+    } else {
+        EXPECT_FALSE(exists) << c.out_file << " was written";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lcrtool, Cli, testing::ValuesIn(cases()),
+                         [](const testing::TestParamInfo<cli_case> &info) { return info.param.name; });
+
+}  // namespace
