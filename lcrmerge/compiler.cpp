@@ -242,6 +242,7 @@ void put_provider_names()
 // their low bytes.
 void put_low_bytes(const int32_t *entries, uint32_t count)
 {
+    static_assert(LCR_TIME_SLOTS <= LCR_RESERVED_TABLE_SIZE, "one row holds any table");
     uint8_t row[LCR_RESERVED_TABLE_SIZE];
     for (uint32_t i = 0; i < count; i++)
         row[i] = static_cast<uint8_t>(entries[i]);

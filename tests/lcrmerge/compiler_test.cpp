@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <string>
 #include <utility>
@@ -154,6 +155,8 @@ struct compile_case {
     std::vector<record> records;  // the whole trie when rc is 0
     int providers = 10;           // "Provider" nodes kept, from provider 0 up
 };
+
+void PrintTo(const compile_case &c, std::ostream *os) { *os << c.name; }
 
 struct compile_cases : compiler_fixture, ::testing::WithParamInterface<compile_case> {};
 
