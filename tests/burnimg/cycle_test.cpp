@@ -1,0 +1,358 @@
+// Faults injected through the file-operations table: an in-memory file
+// system whose hooks replace chosen calls.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cycle.h"
+#include "image_fixture.h"
+#include "stdout_capture.h"
+
+namespace {
+
+namespace fake {
+
+struct open_file {
+    std::string path;
+    int flags = 0;
+    size_t pos = 0;
+};
+
+std::map<std::string, std::string> files;
+std::map<int, open_file> open_files;
+int next_fd;
+int forced_fd;  // the descriptor the next open returns, or -1
+int fstat_calls;
+// (offset, length) of every write asked for, one list per write-only opening.
+std::vector<std::vector<std::pair<size_t, size_t>>> writes;
+
+// A hook that returns a value replaces the call's result.
+std::function<std::optional<int>(const std::string &path, int flags)> on_open;
+std::function<std::optional<ssize_t>(open_file &f, void *buf, size_t len)> on_read;
+std::function<std::optional<ssize_t>(open_file &f, const void *buf, size_t len)> on_write;
+std::function<std::optional<int>(struct stat *st)> on_fstat;
+
+void reset()
+{
+    files.clear();
+    open_files.clear();
+    writes.clear();
+    next_fd = 3;
+    forced_fd = -1;
+    fstat_calls = 0;
+    on_open = nullptr;
+    on_read = nullptr;
+    on_write = nullptr;
+    on_fstat = nullptr;
+}
+
+ssize_t do_read(open_file &f, void *buf, size_t len)
+{
+    const std::string &data = files[f.path];
+    size_t n = f.pos < data.size() ? std::min(len, data.size() - f.pos) : 0;
+    memcpy(buf, data.data() + f.pos, n);
+    f.pos += n;
+    return static_cast<ssize_t>(n);
+}
+
+ssize_t do_write(open_file &f, const void *buf, size_t len)
+{
+    std::string &data = files[f.path];
+    if (data.size() < f.pos + len)
+        data.resize(f.pos + len);
+    memcpy(data.data() + f.pos, buf, len);
+    f.pos += len;
+    return static_cast<ssize_t>(len);
+}
+
+int fake_open(const char *path, int flags)
+{
+    if (on_open)
+        if (auto r = on_open(path, flags))
+            return *r;
+    if (!files.count(path)) {
+        errno = ENOENT;
+        return -1;
+    }
+    int fd = forced_fd >= 0 ? forced_fd : next_fd++;
+    forced_fd = -1;
+    open_files[fd] = {path, flags, 0};
+    if ((flags & O_ACCMODE) == O_WRONLY)
+        writes.emplace_back();
+    return fd;
+}
+
+ssize_t fake_read(int fd, void *buf, size_t len)
+{
+    if (!open_files.count(fd)) {
+        errno = EBADF;
+        return -1;
+    }
+    open_file &f = open_files[fd];
+    if (on_read)
+        if (auto r = on_read(f, buf, len))
+            return *r;
+    return do_read(f, buf, len);
+}
+
+ssize_t fake_write(int fd, const void *buf, size_t len)
+{
+    if (!open_files.count(fd)) {
+        errno = EBADF;
+        return -1;
+    }
+    open_file &f = open_files[fd];
+    writes.back().emplace_back(f.pos, len);
+    if (on_write)
+        if (auto r = on_write(f, buf, len))
+            return *r;
+    return do_write(f, buf, len);
+}
+
+int fake_close(int fd)
+{
+    return open_files.erase(fd) ? 0 : -1;
+}
+
+int fake_fstat(int fd, struct stat *st)
+{
+    fstat_calls++;
+    *st = {};
+    st->st_size = static_cast<off_t>(files[open_files[fd].path].size());
+    if (on_fstat)
+        if (auto r = on_fstat(st))
+            return *r;
+    return 0;
+}
+
+const file_ops ops = {fake_open, fake_read, fake_write, fake_close, fake_fstat};
+
+}  // namespace fake
+
+const std::string image = make_image(150000);
+const std::string before(1000, 'Z');  // what the target holds before a run
+
+// Scans "P args..." and runs the cycle on the fake files "img" and "tgt".
+struct burn_result {
+    int status;
+    std::string out;
+};
+
+burn_result burn(std::vector<std::string> args)
+{
+    std::vector<char *> argv{const_cast<char *>("P")};
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    burn_options o;
+    stdout_capture cap;
+    int status = scan_options(static_cast<int>(argv.size() - 1), argv.data(), "P", &o);
+    if (status == 0)
+        status = run_burn(&o, "P", fake::ops);
+    release_options(&o);
+    return {status, cap.text()};
+}
+
+struct fault_case {
+    const char *name;
+    std::function<void()> inject;
+    std::vector<std::string> args;
+    std::string out;
+    int status;
+    std::string target;  // the target's bytes afterwards
+};
+
+// Every test starts from an image "img" and a shorter existing target "tgt".
+void PrintTo(const fault_case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class fake_files : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fake::reset();
+        fake::files["img"] = image;
+        fake::files["tgt"] = before;
+    }
+    void TearDown() override { fake::reset(); }
+};
+
+class Fault : public fake_files, public ::testing::WithParamInterface<fault_case> {};
+
+TEST_P(Fault, LeavesMessageStatusAndTarget)
+{
+    const fault_case &c = GetParam();
+    c.inject();
+    burn_result r = burn(c.args);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(difference(fake::files["tgt"], c.target), "");
+    EXPECT_TRUE(fake::open_files.empty()) << "a descriptor was left open";
+}
+
+// Fails the nth write (counting from 1) with EIO.
+void fail_write(int nth, ssize_t result)
+{
+    fake::on_write = [nth, result, n = 0](fake::open_file &, const void *, size_t) mutable
+        -> std::optional<ssize_t> {
+        if (++n != nth)
+            return std::nullopt;
+        errno = EIO;
+        return result;
+    };
+}
+
+const std::string cycle_head = "P: copy img to tgt\nprogramming: ";
+const std::string closing = "closing: tgt \n";
+const std::string checked = "check firmware on: tgt check firmware tgt success ";
+const std::string eio = std::to_string(EIO);
+
+INSTANTIATE_TEST_SUITE_P(Seam, Fault, ::testing::Values(
+    // The failing chunk is not counted, so the fill starts where the copy stopped.
+    fault_case{"WriteFailsMidCopy", [] { fail_write(2, -1); }, {"img", "tgt", "-f", "0x20000"},
+               cycle_head + ".P: write error -1 errno " + eio + " (wrote 65536 bytes)\n\n"
+                   "P: write 65536 0xFF to end of mtd\n" + closing + "P: failed!\n",
+               -1, expected_target(image, before, 65536, 65536)},
+    // A write taking nothing ends its chunk quietly; the next chunk follows
+    // the bytes written so far, and as the count stays short of the image
+    // size, the last chunk keeps its tail.
+    fault_case{"WriteReturnsZero", [] { fail_write(2, 0); }, {"img", "tgt", "-f", "0x40000"},
+               cycle_head + "...\nP: write 177680 0xFF to end of mtd\n" + closing + "P: successful!\n",
+               0, image.substr(0, 65536) + image.substr(131072) + std::string(177680, '\xff')},
+    fault_case{"ShortWritesAreCarriedOn",
+               [] {
+                   fake::on_write = [](fake::open_file &f, const void *buf, size_t len) {
+                       return std::optional(fake::do_write(f, buf, std::min<size_t>(len, 1000)));
+                   };
+               },
+               {"img", "tgt", "-c"}, cycle_head + "...\n" + closing + checked + "P: successful!\n",
+               0, expected_target(image, before, 149992, 0)},
+    fault_case{"ReadErrorWhileCopying",
+               [] {
+                   fake::on_read = [n = 0](fake::open_file &, void *, size_t) mutable
+                       -> std::optional<ssize_t> {
+                       if (++n != 2)
+                           return std::nullopt;
+                       errno = EIO;
+                       return -1;
+                   };
+               },
+               {"img", "tgt"}, cycle_head + ".\nP: read error -1 errno " + eio + "\n" + closing + "P: failed!\n",
+               -1, expected_target(image, before, 65536, 0)},
+    // Only the last cycle's copy decides the verdict.
+    fault_case{"ReadErrorThenCleanRetry",
+               [] {
+                   fake::on_read = [n = 0](fake::open_file &, void *, size_t) mutable
+                       -> std::optional<ssize_t> {
+                       if (++n != 2)
+                           return std::nullopt;
+                       errno = EIO;
+                       return -1;
+                   };
+               },
+               {"img", "tgt", "-c"},
+               cycle_head + ".\nP: read error -1 errno " + eio + "\n" + closing +
+                   "check firmware on: tgt check firmware read error (len error)" + cycle_head + "...\n" +
+                   closing + checked + "P: successful!\n",
+               0, expected_target(image, before, 149992, 0)},
+    // Both sides come back equally short of the chunk asked for; the bytes
+    // beyond what they read must not count as compared.
+    fault_case{"EqualShortReadsFailTheComparison",
+               [] {
+                   fake::on_fstat = [](struct stat *st) -> std::optional<int> {
+                       if (fake::fstat_calls == 2)
+                           st->st_size += 100;
+                       return std::nullopt;
+                   };
+               },
+               {"img", "tgt", "-c", "-u"},
+               cycle_head + "...\n" + closing + "check firmware on: tgt check firmware read error (len error)" +
+                   cycle_head + "...\n" + closing + checked + "P: successful!\n",
+               0, image},
+    fault_case{"TargetUnreadableOnce",
+               [] {
+                   fake::on_open = [n = 0](const std::string &path, int flags) mutable
+                       -> std::optional<int> {
+                       if (path == "tgt" && flags == O_RDONLY && ++n == 1)
+                           return -1;
+                       return std::nullopt;
+                   };
+               },
+               {"img", "tgt", "-c"},
+               cycle_head + "...\n" + closing + "check firmware on: tgt check firmware read error (len error)" +
+                   cycle_head + "...\n" + closing + checked + "P: successful!\n",
+               0, expected_target(image, before, 149992, 0)},
+    fault_case{"FstatFailsAtStart", [] { fake::on_fstat = [](struct stat *) { return std::optional(-1); }; },
+               {"img", "tgt"}, "", -1, before},
+    fault_case{"DescriptorZero", [] { fake::forced_fd = 0; }, {"img", "tgt"}, "", -1, before},
+    fault_case{"MissingImage", [] { fake::files.erase("img"); }, {"img", "tgt"}, "", -1, before}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// A corrupting target: the first byte of the chunk at offset 0 is stored
+// inverted while *bad says so.
+void corrupt_first_byte(const bool *bad)
+{
+    fake::on_write = [bad](fake::open_file &f, const void *buf, size_t len) -> std::optional<ssize_t> {
+        if (!*bad || f.pos != 0 || len == 0)
+            return std::nullopt;
+        std::string copy(static_cast<const char *>(buf), len);
+        copy[0] = static_cast<char>(~copy[0]);
+        return fake::do_write(f, copy.data(), len);
+    };
+}
+
+const std::string mismatch_cycle =
+    cycle_head + "...\n" + closing + "check firmware on: tgt check firmware read error (cmp error)";
+
+class Retry : public fake_files {};
+
+TEST_F(Retry, MismatchOnceGivesExactlyTwoIdenticalCycles)
+{
+    bool bad = true;
+    corrupt_first_byte(&bad);
+    fake::on_open = [&bad](const std::string &, int flags) -> std::optional<int> {
+        if (flags == O_WRONLY && fake::writes.size() == 1)
+            bad = false;
+        return std::nullopt;
+    };
+    burn_result r = burn({"img", "tgt", "-c"});
+    EXPECT_EQ(r.out, mismatch_cycle + cycle_head + "...\n" + closing + checked + "P: successful!\n");
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(fake::writes.size(), 2u);
+    EXPECT_EQ(fake::writes[0], fake::writes[1]);
+    EXPECT_EQ(difference(fake::files["tgt"], expected_target(image, before, 149992, 0)), "");
+}
+
+TEST_F(Retry, NeverEqualKeepsCyclingUntilStopped)
+{
+    bool bad = true;
+    corrupt_first_byte(&bad);
+    // The fourth cycle cannot open the target, which is how this test
+    // stops a run that would otherwise go on for ever.
+    fake::on_open = [](const std::string &, int flags) -> std::optional<int> {
+        if (flags == O_WRONLY && fake::writes.size() == 3)
+            return -1;
+        return std::nullopt;
+    };
+    burn_result r = burn({"img", "tgt", "-c", "-f", "0x30000"});
+    const std::string cycle = cycle_head + "...\nP: write 46616 0xFF to end of mtd\n" + closing +
+                              "check firmware on: tgt check firmware read error (cmp error)";
+    EXPECT_EQ(r.out, cycle + cycle + cycle);
+    EXPECT_EQ(r.status, -1);
+    ASSERT_EQ(fake::writes.size(), 3u);
+    EXPECT_EQ(fake::writes[0], fake::writes[1]);
+    EXPECT_EQ(fake::writes[1], fake::writes[2]);
+}
+
+}  // namespace
