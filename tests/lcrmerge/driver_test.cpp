@@ -1,0 +1,319 @@
+// The lcrmerge program end to end: arguments, load order, exit statuses and
+// what happens to the output file.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "image_writer.h"
+#include "run_program.h"
+
+namespace {
+
+const std::string USAGE =
+    "4 parameters: mode current_lcr current_default_lcr modified_lcr needed!\n"
+    "mode '1': alles im ersten Set l" "\xF6" "schen, was nicht im zweiten ist\n"
+    "mode '2': alles im ersten Set l" "\xF6" "schen was auch im zweiten ist\n";
+
+struct rule { const char *number; uint8_t area; };
+
+std::string image(const std::vector<rule> &rules)
+{
+    image_writer img;
+    img.provider_name(1, "Fernruf").provider_name(3, "Sparwahl");
+    for (const rule &r : rules)
+        img.add_number(r.number, r.area);
+    return img.bytes;
+}
+
+// The worked example. Area bytes: 0 = provider 0, 3 = route 2, 13 =
+// provider 3, 2 = route 1, 64 = no timetable. A merged image holds the rules
+// in the order the loader read them (ascending digits), then added ones.
+const std::string FIRST = image({{"0301", 3}, {"0302", 13}, {"110", 0}, {"0900", 64}});
+const std::string SECOND = image({{"0301", 3}, {"0302", 13}, {"110", 0}, {"0800", 2}});
+const std::string MODE1 = image({{"0301", 3}, {"110", 0}});
+const std::string MODE2 = image({{"0302", 13}, {"0900", 64}, {"110", 0}, {"112", 0}, {"19222", 0}});
+const std::string OLD = "old output bytes\n";
+
+std::set<std::string> entries(const std::string &dir)
+{
+    std::set<std::string> names;
+    DIR *d = opendir(dir.c_str());
+    if (!d)
+        return names;
+    while (dirent *e = readdir(d))
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+            names.insert(e->d_name);
+    closedir(d);
+    return names;
+}
+
+ino_t inode(const std::string &path)
+{
+    struct stat st {};
+    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+    return st.st_ino;
+}
+
+mode_t permissions(const std::string &path)
+{
+    struct stat st {};
+    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+// A run in a scratch folder that holds first.lcr and second.lcr. In the
+// arguments, {dir} stands for the folder.
+struct driver : ::testing::Test {
+    scratch_dir dir;
+    driver()
+    {
+        write_file(dir.file("first.lcr"), FIRST);
+        write_file(dir.file("second.lcr"), SECOND);
+    }
+    run_result run(std::vector<std::string> args, const run_options &opts = {})
+    {
+        for (auto &a : args)
+            for (size_t at; (at = a.find("{dir}")) != std::string::npos;)
+                a.replace(at, 5, dir.path);
+        return run_program(LCRMERGE_PATH, args, opts);
+    }
+    void expect_files(std::set<std::string> extra)
+    {
+        extra.insert({"first.lcr", "second.lcr"});
+        EXPECT_EQ(entries(dir.path), extra);
+    }
+};
+
+// Argument handling. `output` is the content out.lcr should hold afterwards;
+// empty means it must not exist.
+struct args_case {
+    const char *what;
+    std::vector<std::string> args;
+    bool output_exists_before;
+    int status;
+    std::string stdout_text;
+    std::string output;
+};
+
+const args_case ARGS_CASES[] = {
+    {"no arguments", {}, false, 1, USAGE, ""},
+    {"three arguments", {"1", "{dir}/first.lcr", "{dir}/second.lcr"}, false, 1, USAGE, ""},
+    {"mode 1", {"1", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}, false, 0, "", MODE1},
+    {"mode 2", {"2", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}, false, 0, "", MODE2},
+    {"extra arguments ignored", {"2", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr", "x", "{dir}/y"},
+     false, 0, "", MODE2},
+    {"2abc is mode 2", {"2abc", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}, false, 0, "", MODE2},
+    {"blank and 1 is mode 1", {" 1", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}, false, 0, "", MODE1},
+    {"+1 is mode 1", {"+1", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}, true, 0, "", MODE1},
+    {"mode 0", {"0", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}, true, 1, "", OLD},
+    {"mode 3", {"3", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}, false, 1, "", ""},
+    {"mode -1", {"-1", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}, true, 1, "", OLD},
+    {"mode x", {"x", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}, true, 1, "", OLD},
+    {"empty mode", {"", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}, true, 1, "", OLD},
+    {"mode 2^32 + 2", {"4294967298", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}, true, 1, "", OLD},
+    {"mode 2^32 + 1", {"4294967297", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}, false, 1, "", ""},
+    {"first input missing", {"1", "{dir}/none.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}, true, 1, "", OLD},
+    {"second input missing", {"1", "{dir}/first.lcr", "{dir}/none.lcr", "{dir}/out.lcr"}, false, 1, "", ""},
+    {"second input of version 4", {"2", "{dir}/first.lcr", "{dir}/v4.lcr", "{dir}/out.lcr"}, true, 1, "", OLD},
+};
+
+void PrintTo(const args_case &c, std::ostream *os)
+{
+    *os << c.what;
+}
+
+struct driver_args : driver, ::testing::WithParamInterface<args_case> {};
+
+TEST_P(driver_args, Row)
+{
+    const args_case &c = GetParam();
+    write_file(dir.file("v4.lcr"), image_writer().version(4).bytes);
+    if (c.output_exists_before)
+        write_file(dir.file("out.lcr"), OLD);
+    run_result r = run(c.args);
+    EXPECT_EQ(r.exit_code, c.status);
+    EXPECT_EQ(r.out, c.stdout_text);
+    EXPECT_EQ(r.err, "");
+    std::set<std::string> files = {"v4.lcr"};
+    if (!c.output.empty()) {
+        files.insert("out.lcr");
+        EXPECT_TRUE(read_file(dir.file("out.lcr")) == c.output) << "out.lcr differs";
+    }
+    expect_files(files);
+}
+
+INSTANTIATE_TEST_SUITE_P(Driver, driver_args, ::testing::ValuesIn(ARGS_CASES),
+                         [](const auto &info) {
+                             std::string name;
+                             for (char ch : std::string(info.param.what))
+                                 name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                             return name;
+                         });
+
+// The second input is a FIFO without a writer: opening it would block, so a
+// run that ends at once has not opened it.
+TEST_F(driver, SecondInputNotOpenedAfterFirstFails)
+{
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    run_options opts;
+    opts.timeout_ms = 10000;
+    run_result r = run({"1", "{dir}/none.lcr", "{dir}/fifo", "{dir}/out.lcr"}, opts);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_code, 1);
+    expect_files({"fifo"});
+}
+
+TEST_F(driver, OutputMayNameTheFirstInput)
+{
+    run_result r = run({"2", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/first.lcr"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_TRUE(read_file(dir.file("first.lcr")) == MODE2);
+    expect_files({});
+}
+
+TEST_F(driver, NewOutputGets0600LessUmask)
+{
+    for (int mask : {022, 0277}) {
+        unlink(dir.file("out.lcr").c_str());
+        run_options opts;
+        opts.umask = mask;
+        EXPECT_EQ(run({"1", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}, opts).exit_code, 0);
+        EXPECT_EQ(permissions(dir.file("out.lcr")), 0600 & ~mask) << "umask " << mask;
+    }
+}
+
+TEST_F(driver, ExistingOutputKeepsModeAndOwner)
+{
+    write_file(dir.file("out.lcr"), OLD);
+    chmod(dir.file("out.lcr").c_str(), 0654);
+    // Only root may give a file away; elsewhere the owner is ours anyway.
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(dir.file("out.lcr").c_str(), 4321, 8765), 0);
+    }
+    const ino_t before = inode(dir.file("out.lcr"));
+    run_options opts;
+    opts.umask = 077;
+    EXPECT_EQ(run({"1", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}, opts).exit_code, 0);
+    EXPECT_TRUE(read_file(dir.file("out.lcr")) == MODE1);
+    // A new file took the name: the old one was never half-written.
+    EXPECT_NE(inode(dir.file("out.lcr")), before);
+    EXPECT_EQ(permissions(dir.file("out.lcr")), 0654u);
+    struct stat st {};
+    stat(dir.file("out.lcr").c_str(), &st);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 4321u);
+        EXPECT_EQ(st.st_gid, 8765u);
+    }
+    expect_files({"out.lcr"});
+}
+
+TEST_F(driver, MissingOutputFolderFailsQuietly)
+{
+    run_result r = run({"1", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/no/out.lcr"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out + r.err, "");
+    expect_files({});
+}
+
+TEST_F(driver, OutputThatIsAFolderFails)
+{
+    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0700), 0);
+    EXPECT_EQ(run({"1", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/sub"}).exit_code, 1);
+    EXPECT_TRUE(entries(dir.file("sub")).empty());
+}
+
+TEST_F(driver, FullDeviceFails)
+{
+    run_result r = run({"1", "{dir}/first.lcr", "{dir}/second.lcr", "/dev/full"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out + r.err, "");
+}
+
+// A file size limit stops the write part-way, as a full disk would: the old
+// content stays and the unfinished replacement is gone.
+TEST_F(driver, FailedWriteKeepsOldOutput)
+{
+    write_file(dir.file("out.lcr"), OLD);
+    run_options opts;
+    opts.fsize_limit = 4096;
+    opts.ignore_sigxfsz = true;
+    run_result r = run({"2", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}, opts);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_EQ(read_file(dir.file("out.lcr")), OLD);
+    expect_files({"out.lcr"});
+}
+
+// A link is followed, relative to the folder that holds it; the link stays.
+TEST_F(driver, SymbolicLinkOutputReplacesItsTarget)
+{
+    ASSERT_EQ(mkdir(dir.file("a").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(dir.file("b").c_str(), 0700), 0);
+    write_file(dir.file("b/target.lcr"), OLD);
+    chmod(dir.file("b/target.lcr").c_str(), 0640);
+    ASSERT_EQ(symlink("../b/target.lcr", dir.file("a/link").c_str()), 0);
+    ASSERT_EQ(symlink("../b/new.lcr", dir.file("a/dangling").c_str()), 0);
+    const ino_t before = inode(dir.file("b/target.lcr"));
+
+    EXPECT_EQ(run({"1", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/a/link"}).exit_code, 0);
+    EXPECT_EQ(run({"2", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/a/dangling"}).exit_code, 0);
+
+    EXPECT_TRUE(read_file(dir.file("b/target.lcr")) == MODE1);
+    EXPECT_EQ(permissions(dir.file("b/target.lcr")), 0640u);
+    EXPECT_NE(inode(dir.file("b/target.lcr")), before);
+    EXPECT_TRUE(read_file(dir.file("b/new.lcr")) == MODE2);
+    EXPECT_EQ(permissions(dir.file("b/new.lcr")), 0600u & ~022u);
+    char text[64] = {};
+    EXPECT_GT(readlink(dir.file("a/link").c_str(), text, sizeof text - 1), 0);
+    EXPECT_STREQ(text, "../b/target.lcr");
+    EXPECT_EQ(entries(dir.file("a")), std::set<std::string>({"link", "dangling"}));
+    EXPECT_EQ(entries(dir.file("b")), std::set<std::string>({"target.lcr", "new.lcr"}));
+}
+
+// A FIFO cannot be replaced; the image goes through it. The test holds the
+// FIFO open for reading and writing, so the program's open does not wait.
+TEST_F(driver, FifoOutputIsWrittenInPlace)
+{
+    ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    int fd = open(dir.file("pipe").c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(run({"1", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/pipe"}).exit_code, 0);
+    std::string got(MODE1.size() + 1, '\0');
+    ssize_t n = read(fd, got.data(), got.size());
+    close(fd);
+    ASSERT_GE(n, 0);
+    got.resize(static_cast<size_t>(n));
+    EXPECT_TRUE(got == MODE1);
+    expect_files({"pipe"});
+}
+
+// Permission checks that root bypasses.
+TEST_F(driver, FolderPermissionsWithoutRoot)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root ignores file permissions";
+    ASSERT_EQ(mkdir(dir.file("ro").c_str(), 0700), 0);
+    write_file(dir.file("ro/out.lcr"), OLD);
+    write_file(dir.file("ro/locked.lcr"), OLD);
+    chmod(dir.file("ro/locked.lcr").c_str(), 0444);
+    chmod(dir.file("ro").c_str(), 0555);
+    // A writable file in a folder that takes no new file is written in place.
+    EXPECT_EQ(run({"1", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/ro/out.lcr"}).exit_code, 0);
+    EXPECT_TRUE(read_file(dir.file("ro/out.lcr")) == MODE1);
+    chmod(dir.file("ro").c_str(), 0755);
+    // A write-protected file is not replaced behind its back.
+    EXPECT_EQ(run({"1", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/ro/locked.lcr"}).exit_code, 1);
+    EXPECT_EQ(read_file(dir.file("ro/locked.lcr")), OLD);
+    EXPECT_EQ(entries(dir.file("ro")), std::set<std::string>({"out.lcr", "locked.lcr"}));
+}
+
+}  // namespace

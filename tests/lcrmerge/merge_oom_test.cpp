@@ -1,0 +1,76 @@
+// add_rule and mode 2 when memory runs out. This executable is linked with
+// --wrap=malloc, so any one allocation of the code under test can fail.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "merge.h"
+
+extern "C" void *__real_malloc(size_t size);
+
+namespace {
+
+// Allocations made since counting began, and the one to fail (0: none).
+long allocations = 0;
+long fail_at = 0;
+
+}  // namespace
+
+extern "C" void *__wrap_malloc(size_t size)
+{
+    if (fail_at && ++allocations == fail_at)
+        return nullptr;
+    return __real_malloc(size);
+}
+
+namespace {
+
+// The numbers of the whole rules under "Routing"; a Group that lacks one of
+// its three children shows as "broken".
+std::string rules(const lcr_node *routing)
+{
+    std::string s;
+    for (const lcr_node *g = routing->child; g; g = g->next) {
+        if (!lcr_name_is(g, NODE_GROUP))
+            continue;
+        const lcr_node *number = lcr_find_sibling(g->child, NODE_NUMBER);
+        bool whole = number && lcr_find_sibling(g->child, NODE_ROUTE) && lcr_find_sibling(g->child, NODE_PROVIDER);
+        s += whole ? std::string(lcr_value_string(number)) + ";" : "broken;";
+    }
+    return s;
+}
+
+// A rule is four nodes of two blocks each; whichever of the eight fails,
+// nothing of the rule stays.
+TEST(MergeOutOfMemory, AddRuleLeavesNoHalfBuiltRule)
+{
+    for (long nth = 1; nth <= 9; nth++) {
+        lcr_node *head = nullptr;
+        build_lcr_skeleton(&head);
+        allocations = 0;
+        fail_at = nth;
+        int result = add_rule(head, &head, "112", -2, 0);
+        fail_at = 0;
+        EXPECT_EQ(result, nth <= 8 ? -1 : 0) << nth;
+        EXPECT_EQ(rules(head), nth <= 8 ? "" : "112;") << nth;
+        kelmar_free_list(head);
+    }
+}
+
+// A failed addition costs only that emergency rule; the next is still added.
+TEST(MergeOutOfMemory, ModeTwoAddsTheRulesItCan)
+{
+    lcr_node *set1 = nullptr, *set2 = nullptr;
+    build_lcr_skeleton(&set1);
+    build_lcr_skeleton(&set2);
+    allocations = 0;
+    fail_at = 3;  // the "Route" node of the rule for 110
+    EXPECT_EQ(clear_routes2(set1, set2), 0);
+    fail_at = 0;
+    EXPECT_EQ(rules(set1), "112;19222;");
+    kelmar_free_list(set1);
+    kelmar_free_list(set2);
+}
+
+}  // namespace
