@@ -20,7 +20,7 @@ need_pkgs() {  # installs the Debian packages that are missing
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-stage_deps() { need_pkgs cmake g++ make libgtest-dev; }
+stage_deps() { need_pkgs cmake g++ make libgtest-dev man-db groff-base; }
 stage_native() { cmake --workflow --preset dev --fresh; }
 stage_release() { cmake --workflow --preset release --fresh; }
 stage_asan() { cmake --workflow --preset asan --fresh; }
