@@ -1,5 +1,6 @@
 #include "merge.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "image_format.h"
@@ -42,29 +43,68 @@ bool is_emergency(const char *number)
     return false;
 }
 
-// A rule without a number has nothing to be compared by, so it matches
-// nothing, on either side.
-bool has_match(const rule_key &key, lcr_node *routing1, lcr_node *routing2)
-{
-    if (!key.number)
-        return false;
-    // Every second-set Group is examined, also after a match: the cost of a
-    // merge does not depend on where the match stands.
-    bool found = false;
-    for (lcr_node *b = routing2->child; b; b = b->next) {
-        if (!lcr_name_is(b, NODE_GROUP))
-            continue;
-        rule_key other = read_rule_key(b);
-        if (other.number && strcmp(key.number, other.number) == 0 && key.route == other.route &&
-            same_provider(routing1, key.provider, routing2, other.provider))
-            found = true;
-    }
-    return found;
-}
+// The two rule sets of one merge. The second set's keys are read once into
+// `keys` rather than once per comparison, which would cost a walk over each
+// Group's children for every pair of rules.
+struct merge_sets {
+    lcr_node *routing1;
+    lcr_node *routing2;
+    rule_key *keys;  // null: keys are read from the tree where compared
+    size_t count;
+};
 
 lcr_node *find_routing(lcr_node *set)
 {
     return set ? lcr_find_sibling(set, NODE_ROUTING) : nullptr;
+}
+
+// Finds both "Routing" nodes; false when either set has none.
+bool open_sets(lcr_node *set1, lcr_node *set2, merge_sets *m)
+{
+    *m = {find_routing(set1), find_routing(set2), nullptr, 0};
+    if (!m->routing1 || !m->routing2)
+        return false;
+    // When both sets are one tree, a removal would leave a stale key behind,
+    // so the keys are then read from the live tree. Without memory for the
+    // table the result is the same, only slower.
+    if (m->routing1 == m->routing2)
+        return true;
+    size_t groups = 0;
+    for (const lcr_node *c = m->routing2->child; c; c = c->next)
+        groups += lcr_name_is(c, NODE_GROUP);
+    if (groups == 0)
+        return true;
+    m->keys = static_cast<rule_key *>(malloc(groups * sizeof(rule_key)));
+    if (!m->keys)
+        return true;
+    for (const lcr_node *c = m->routing2->child; c; c = c->next)
+        if (lcr_name_is(c, NODE_GROUP))
+            m->keys[m->count++] = read_rule_key(c);
+    return true;
+}
+
+bool keys_match(const rule_key &a, const rule_key &b, const merge_sets &m)
+{
+    return b.number && strcmp(a.number, b.number) == 0 && a.route == b.route &&
+           same_provider(m.routing1, a.provider, m.routing2, b.provider);
+}
+
+// A rule without a number has nothing to be compared by, so it matches
+// nothing, on either side.
+bool has_match(const rule_key &key, const merge_sets &m)
+{
+    if (!key.number)
+        return false;
+    if (m.keys) {
+        for (size_t i = 0; i < m.count; i++)
+            if (keys_match(key, m.keys[i], m))
+                return true;
+        return false;
+    }
+    for (const lcr_node *b = m.routing2->child; b; b = b->next)
+        if (lcr_name_is(b, NODE_GROUP) && keys_match(key, read_rule_key(b), m))
+            return true;
+    return false;
 }
 
 bool carries_number(const lcr_node *routing, const char *number)
@@ -117,39 +157,39 @@ int add_rule(lcr_node *parent, lcr_node **list_head, const char *number, int32_t
 
 int clear_routes(lcr_node *set1, lcr_node *set2)
 {
-    lcr_node *routing1 = find_routing(set1);
-    lcr_node *routing2 = find_routing(set2);
-    if (!routing1 || !routing2)
+    merge_sets m;
+    if (!open_sets(set1, set2, &m))
         return -1;
     lcr_node *next;
-    for (lcr_node *c = routing1->child; c; c = next) {
+    for (lcr_node *c = m.routing1->child; c; c = next) {
         // Taken before a removal frees c, so the walk visits every rule once.
         next = c->next;
-        if (lcr_name_is(c, NODE_GROUP) && !has_match(read_rule_key(c), routing1, routing2))
+        if (lcr_name_is(c, NODE_GROUP) && !has_match(read_rule_key(c), m))
             kelmar_free_node(c);
     }
+    free(m.keys);
     return 0;
 }
 
 int clear_routes2(lcr_node *set1, lcr_node *set2)
 {
-    lcr_node *routing1 = find_routing(set1);
-    lcr_node *routing2 = find_routing(set2);
-    if (!routing1 || !routing2)
+    merge_sets m;
+    if (!open_sets(set1, set2, &m))
         return -1;
     lcr_node *next;
-    for (lcr_node *c = routing1->child; c; c = next) {
+    for (lcr_node *c = m.routing1->child; c; c = next) {
         next = c->next;
         if (!lcr_name_is(c, NODE_GROUP))
             continue;
         rule_key key = read_rule_key(c);
-        if (!is_emergency(key.number) && has_match(key, routing1, routing2))
+        if (!is_emergency(key.number) && has_match(key, m))
             kelmar_free_node(c);
     }
+    free(m.keys);
     // Checked one at a time against the current children, so a rule added
     // for one number counts when the next is looked for.
     for (const char *e : EMERGENCY_NUMBERS)
-        if (!carries_number(routing1, e))
-            add_rule(routing1, &set1, e, ROUTE_BY_PROVIDER, 0);
+        if (!carries_number(m.routing1, e))
+            add_rule(m.routing1, &set1, e, ROUTE_BY_PROVIDER, 0);
     return 0;
 }

@@ -268,6 +268,18 @@ TEST_F(merge_fixture, RoutingFoundBehindOtherTopLevelNodes)
     kelmar_free_list(head);
 }
 
+// Both sides one tree: each rule is compared with the live tree, so a rule
+// removed earlier in the walk is no longer there to match.
+TEST_F(merge_fixture, OneTreeOnBothSides)
+{
+    add_all(set1, {{"0301", 2, 0}, {"0302", -2, 3}, {"110", -2, 0}, {"0900", -3, 0}});
+    EXPECT_EQ(clear_routes(set1, set1), 0);
+    EXPECT_EQ(rules_of(set1), strings({"0301/2/0", "110/-2/0", "0900/-3/0"}));
+    add(set1, {"0302", -2, 3});
+    EXPECT_EQ(clear_routes2(set1, set1), 0);
+    EXPECT_EQ(rules_of(set1), strings({"110/-2/0", "0302/-2/3", "112/-2/0", "19222/-2/0"}));
+}
+
 TEST_F(merge_fixture, AddRuleCutsLongNumbers)
 {
     lcr_node *routing = lcr_find_sibling(set1, NODE_ROUTING);

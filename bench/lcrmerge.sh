@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Times lcrmerge in both modes on two images of the largest size it writes:
+# 499 trie records each (every number of 1 and 2 digits and 000 to 387, 498
+# rules), most of them matching. Prints the median wall time and the peak
+# resident memory of each mode next to those of /bin/true, which show what
+# starting a process costs on this machine.
+#
+#   bench/lcrmerge.sh [path/to/lcrmerge] [runs]
+#
+# Without a path it builds and uses the release build. The images are made
+# with the lcrtool of the same build.
+set -eu
+cd "$(dirname "$0")/.."
+bin=${1:-}
+runs=${2:-21}
+if [ -z "$bin" ]; then
+    cmake --preset release >/dev/null
+    cmake --build --preset release --target lcrmerge lcrtool >/dev/null
+    bin=build/release/lcrmerge/lcrmerge
+fi
+bin=$(realpath "$bin")
+lcrtool=$(realpath "$(dirname "$bin")/../lcrtool/lcrtool")
+if [ ! -x /usr/bin/time ]; then
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time >/dev/null
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Rule i: every fifth goes by provider (never a match), the others take
+# fixed route i % 10. The default set gives every eighth rule another route.
+rules() {
+    awk -v shift_routes="$1" 'BEGIN {
+        print "number\troute\tprovider"
+        i = 0
+        for (len = 1; len <= 3; len++)
+            for (k = 0; k < (len < 3 ? 10 ^ len : 388); k++) {
+                route = i % 10; provider = 0
+                if (i % 5 == 4) { route = -2; provider = i % 9 + 1 }
+                else if (shift_routes && i % 8 == 0) route = (route + 1) % 10
+                printf "%0*d\t%d\t%d\n", len, k, route, provider
+                i++
+            }
+    }'
+}
+rules 0 >"$work/current.txt"
+rules 1 >"$work/default.txt"
+"$lcrtool" build "$work/current.txt" "$work/current.lcr"
+"$lcrtool" build "$work/default.txt" "$work/default.lcr"
+
+# Prints the wall time of one run of "$@" in microseconds.
+time_us() {
+    local start end
+    start=$(date +%s%N)
+    "$@" >/dev/null
+    end=$(date +%s%N)
+    echo $(((end - start) / 1000))
+}
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+peak_kib() { /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null && cat "$work/rss"; }
+
+# Command lines, split at blanks when run (the paths hold none).
+merge() { echo "$bin $1 $work/current.lcr $work/default.lcr $work/out$1.lcr"; }
+names=(true mode1 mode2)
+cmds=("/bin/true" "$(merge 1)" "$(merge 2)")
+# One untimed run each warms the page cache; then the commands take turns,
+# so a busy moment on the machine falls on all of them alike.
+for c in "${cmds[@]}"; do $c; done
+declare -A wall rss
+for _ in $(seq "$runs"); do
+    for i in "${!cmds[@]}"; do
+        wall[${names[$i]}]+="$(time_us ${cmds[$i]}) "
+        rss[${names[$i]}]+="$(peak_kib ${cmds[$i]}) "
+    done
+done
+med() { tr ' ' '\n' <<<"$1" | grep . | median; }
+count_rules() { "$lcrtool" dump "$1" | awk -F'\t' '$1 ~ /^[0-9]+$/' | wc -l; }
+
+echo "two images of $(stat -c %s "$work/current.lcr") and $(stat -c %s "$work/default.lcr") bytes," \
+    "$(count_rules "$work/current.lcr") rules each; median of $runs runs"
+printf '%-16s %10s %14s %12s\n' "" "wall (us)" "peak RSS (KiB)" "rules left"
+printf '%-16s %10s %14s %12s\n' "/bin/true" "$(med "${wall[true]}")" "$(med "${rss[true]}")" "-"
+for m in 1 2; do
+    printf '%-16s %10s %14s %12s\n' "lcrmerge mode $m" "$(med "${wall[mode$m]}")" "$(med "${rss[mode$m]}")" \
+        "$(count_rules "$work/out$m.lcr")"
+done
