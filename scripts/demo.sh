@@ -22,4 +22,22 @@ cmp "$work/expected" "$work/mtd.bin"
 echo "burnimg: mtd.bin holds the image without its tail, then 0xFF to 256 KiB"
 echo
 
-# lcrmerge: (added with the program)
+# lcrmerge: both modes on the sample images in samples/ (their rules are in
+# the .txt files beside them). `lcrtool diff` shows what each mode took out of
+# the current table (-) and what it added (+); the numbers left are checked.
+lcrmerge=$(pwd)/$bin/lcrmerge/lcrmerge
+lcrtool=$(pwd)/$bin/lcrtool/lcrtool
+cp samples/current.lcr samples/current_default.lcr "$work/"
+expect_1="0180 0301 040 110 112"
+expect_2="00 01801 0302 089 0900 110 112 19222"
+for mode in 1 2; do
+    echo "\$ lcrmerge $mode current.lcr current_default.lcr merged$mode.lcr"
+    (cd "$work" && "$lcrmerge" "$mode" current.lcr current_default.lcr "merged$mode.lcr")
+    echo "\$ lcrtool diff current.lcr merged$mode.lcr"
+    (cd "$work" && "$lcrtool" diff current.lcr "merged$mode.lcr") || [ $? -eq 1 ]
+    left=$("$lcrtool" dump "$work/merged$mode.lcr" | awk -F'\t' '$1 ~ /^[0-9]+$/ { print $1 }' | LC_ALL=C sort | xargs)
+    expected=expect_$mode
+    [ "$left" = "${!expected}" ] || { echo "lcrmerge mode $mode left: $left" >&2; exit 1; }
+    echo "lcrmerge: mode $mode leaves $left"
+    echo
+done
