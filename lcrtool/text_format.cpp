@@ -53,7 +53,9 @@ struct text_reader {
     uint32_t named_on[LCR_PROVIDER_COUNT];  // line that named provider p, 0 for none
     unsigned errors;
     bool out_of_memory;
-    char why[160];  // reason for the current line's rejection
+    // Why the current line is refused; fields quoted in it are cut to 32
+    // bytes so that a long one cannot crowd out the reason.
+    char why[160];
 };
 
 // Records why the current line is refused; returns false for the caller.
@@ -121,10 +123,10 @@ bool parse_rule(text_reader *r, const char *number, char *cursor)
     if (!all_digits(number)) {
         if (*number < '0' || *number > '9')
             return refuse(r, "expected a rule (number, route, provider, area) or a provider line");
-        return refuse(r, "number '%s' holds a character other than 0 to 9", number);
+        return refuse(r, "number '%.32s' holds a character other than 0 to 9", number);
     }
     if (strlen(number) > LCR_NUMBER_MAX_DIGITS)
-        return refuse(r, "number '%s' has more than %u digits", number, LCR_NUMBER_MAX_DIGITS);
+        return refuse(r, "number '%.32s' has more than %u digits", number, LCR_NUMBER_MAX_DIGITS);
 
     tool_rule rule{{}, 0, 0, r->line};
     strcpy(rule.number, number);
@@ -135,11 +137,11 @@ bool parse_rule(text_reader *r, const char *number, char *cursor)
     if (!route || !provider)
         return refuse(r, "expected number, route, provider and area");
     if (extra)
-        return refuse(r, "unexpected '%s' after the area", extra);
+        return refuse(r, "unexpected '%.32s' after the area", extra);
     if (!parse_int(route, ROUTE_NO_TIMETABLE, 9, &rule.route))
-        return refuse(r, "route '%s' is not one of -3, -2, -1 and 0 to 9", route);
+        return refuse(r, "route '%.32s' is not one of -3, -2, -1 and 0 to 9", route);
     if (!parse_int(provider, 0, LCR_PROVIDER_COUNT - 1, &rule.provider))
-        return refuse(r, "provider '%s' is not one of 0 to 9", provider);
+        return refuse(r, "provider '%.32s' is not one of 0 to 9", provider);
     bool by_provider = rule.route == ROUTE_BY_PROVIDER || rule.route == ROUTE_UNSET;
     if (rule.provider != 0 && !by_provider)
         return refuse(r, "provider %d needs route -2; route %d takes provider 0",
@@ -148,7 +150,7 @@ bool parse_rule(text_reader *r, const char *number, char *cursor)
     // disagrees means one of them was edited and the other not.
     int32_t given;
     if (area && (!parse_int(area, 0, 255, &given) || given != rule_area(&rule)))
-        return refuse(r, "area '%s' does not match route %d and provider %d, which give %u", area,
+        return refuse(r, "area '%.32s' does not match route %d and provider %d, which give %u", area,
                       static_cast<int>(rule.route), static_cast<int>(rule.provider),
                       static_cast<unsigned>(rule_area(&rule)));
     if (rule_list_append(r->list, &rule) != 0) {
@@ -215,7 +217,7 @@ bool parse_provider(text_reader *r, char *cursor)
     if (!number)
         return refuse(r, "a provider line needs a provider number 0 to 9");
     if (!parse_int(number, 0, LCR_PROVIDER_COUNT - 1, &p))
-        return refuse(r, "provider '%s' is not one of 0 to 9", number);
+        return refuse(r, "provider '%.32s' is not one of 0 to 9", number);
     if (r->named_on[p])
         return refuse(r, "provider %d already named on line %u", static_cast<int>(p),
                       static_cast<unsigned>(r->named_on[p]));
