@@ -1,12 +1,10 @@
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "commands.h"
 #include "compiler.h"
 #include "messages.h"
+#include "output.h"
 #include "rule_list.h"
 #include "text_format.h"
 
@@ -86,28 +84,15 @@ bool build_tree(const rule_list *list)
     return true;
 }
 
+// Replaces the file the way lcrmerge replaces its output: atomically where
+// it can, so a failed write leaves the old image in place.
 int write_image(const char *path)
 {
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (fd < 0) {
-        report(path, "%s", strerror(errno));
-        return EXIT_TROUBLE;
-    }
-    uint32_t done = 0;
-    while (done < lcr_out_len) {
-        ssize_t n = write(fd, lcr_out_buf + done, lcr_out_len - done);
-        if (n <= 0) {
-            report(path, "%s", n < 0 ? strerror(errno) : "short write");
-            close(fd);
-            return EXIT_TROUBLE;
-        }
-        done += static_cast<uint32_t>(n);
-    }
-    if (close(fd) != 0) {
-        report(path, "%s", strerror(errno));
-        return EXIT_TROUBLE;
-    }
-    return EXIT_OK;
+    errno = 0;
+    if (write_lcr_output(path, lcr_out_buf, lcr_out_len) == 0)
+        return EXIT_OK;
+    report(path, "%s", errno ? strerror(errno) : "cannot write the image");
+    return EXIT_TROUBLE;
 }
 
 int compile_and_write(const char *text, const rule_list *list, const char *image)

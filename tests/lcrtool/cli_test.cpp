@@ -163,6 +163,10 @@ std::vector<cli_case> cases()
            "# routing table\r\n\r\n   \nprovider 0 Telco\r\nnumber route provider area\n"
            "  12   3 0 4\r\n\t# indented comment\n19 -2 2\nprovider\t3\tArcor\n"}},
          "", "", 0, "out.lcr", two_rules()},
+        {"build_replaces_existing_image", {"build", "in.txt", "out.lcr"}, {{"in.txt", ""}, {"out.lcr", "old"}}, "",
+         "", 0, "out.lcr", image_writer().bytes},
+        {"build_over_its_own_text", {"build", "in.txt", "in.txt"}, {{"in.txt", "19\t-2\t2\n"}}, "", "", 0, "in.txt",
+         image_of({{"19", 12}})},
         {"build_from_standard_input", {"build", "-", "out.lcr"}, {}, "", "", 0, "out.lcr", image_writer().bytes},
         {"build_unescapes_names",
          {"build", "in.txt", "out.lcr"},
