@@ -113,7 +113,8 @@ static void report_load_failure(const char *path)
     char byte;
     if (read(fd, &byte, 1) < 0) {
         report(path, "%s", strerror(errno));
-    } else if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < LCR_OFF_TRIE) {
+    } else if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+               st.st_size < static_cast<off_t>(LCR_OFF_TRIE)) {
         report(path, "too short for an lcr image (%lld bytes)", static_cast<long long>(st.st_size));
     } else {
         report(path, "not a valid version-3 lcr image");
