@@ -42,13 +42,15 @@ const std::string MODE1 = image({{"0301", 3}, {"110", 0}});
 const std::string MODE2 = image({{"0302", 13}, {"0900", 64}, {"110", 0}, {"112", 0}, {"19222", 0}});
 const std::string OLD = "old output bytes\n";
 
+// readdir64: a 32-bit program (under an emulator) fails with plain readdir
+// on file systems whose folder offsets need 64 bits.
 std::set<std::string> entries(const std::string &dir)
 {
     std::set<std::string> names;
     DIR *d = opendir(dir.c_str());
     if (!d)
         return names;
-    while (dirent *e = readdir(d))
+    while (dirent64 *e = readdir64(d))
         if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
             names.insert(e->d_name);
     closedir(d);

@@ -31,7 +31,8 @@ if [ -z "$globals" ]; then
     exit 1
 fi
 if [ -n "$own" ]; then
-    own_names=$("$nm" -g --defined-only "$own" 2>/dev/null | awk 'NF >= 3 { print $NF }' | sort -u)
+    # main is defined outside the library, but is judged all the same.
+    own_names=$({ "$nm" -g --defined-only "$own" 2>/dev/null | awk 'NF >= 3 { print $NF }'; echo main; } | sort -u)
     globals=$(printf '%s\n' "$globals" | awk -v own="$own_names" '
         BEGIN { n = split(own, a, "\n"); for (i = 1; i <= n; i++) keep[a[i]] = 1 }
         keep[$0]')
