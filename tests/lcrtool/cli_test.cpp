@@ -28,6 +28,12 @@ struct cli_case {
     std::optional<std::string> out_bytes = std::nullopt;  // nullopt: must not exist
 };
 
+// Test names show the row's name, not its bytes.
+void PrintTo(const cli_case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 // Providers 0 and 3 named; "12" with route 3 (area 4), "19" with provider 2
 // (area 12).
 std::string two_rules()
