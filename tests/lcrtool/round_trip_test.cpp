@@ -1,11 +1,12 @@
 // dump then build gives back the same rules and names, and for an image
 // that build wrote, the very same bytes: on random rule sets and on every
 // sample and fuzz-corpus image that loads.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
+#include <cstring>
 #include <map>
 #include <random>
 
@@ -184,17 +185,41 @@ bool round_trip_file(const std::string &path, const scratch_dir &dir)
     return true;
 }
 
-// Every regular file below `folder` of the source tree; 0 when there is none.
+// Files below `dir`, in name order. readdir64 rather than std::filesystem:
+// a 32-bit build run under an emulator fails with plain readdir on file
+// systems whose folder offsets need 64 bits.
+void list_files(const std::string &dir, std::vector<std::string> *files)
+{
+    DIR *d = opendir(dir.c_str());
+    if (!d)
+        return;
+    std::vector<std::string> names;
+    while (dirent64 *e = readdir64(d))
+        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+            names.push_back(e->d_name);
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    for (const auto &name : names) {
+        std::string path = dir + "/" + name;
+        if (DIR *sub = opendir(path.c_str())) {
+            closedir(sub);
+            list_files(path, files);
+        } else {
+            files->push_back(path);
+        }
+    }
+}
+
+// Round trips every file below `folder` of the source tree; the number of
+// them that loaded.
 int round_trip_folder(const char *folder)
 {
-    std::filesystem::path root = std::filesystem::path(SOURCE_DIR) / folder;
-    std::error_code ec;
-    if (!std::filesystem::is_directory(root, ec))
-        return 0;
+    std::vector<std::string> files;
+    list_files(std::string(SOURCE_DIR) + "/" + folder, &files);
     scratch_dir dir;
     int loaded = 0;
-    for (const auto &entry : std::filesystem::recursive_directory_iterator(root))
-        if (entry.is_regular_file() && round_trip_file(entry.path().string(), dir))
+    for (const auto &path : files)
+        if (round_trip_file(path, dir))
             loaded++;
     return loaded;
 }
