@@ -176,8 +176,9 @@ bool burn_cycle(burn_options *opts, const char *prog, const file_ops &ops, unsig
     int in = open_name(ops, opts->input_name, O_RDONLY);
     int out = open_name(ops, opts->output_name, O_WRONLY);
     struct stat st;
-    // Descriptor 0 is refused as well: it would be standard input, so the
-    // program was started without one and something is wrong.
+    // Descriptor 0 counts as a failed open too: it is handed out only when
+    // the program was started with standard input closed, and such a run
+    // stops here rather than write through it.
     if (in <= 0 || out <= 0 || ops.fstat(in, &st) != 0) {
         if (in >= 0)
             ops.close(in);
