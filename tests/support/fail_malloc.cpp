@@ -1,0 +1,110 @@
+// Allocation failures for programs that tests run as child processes.
+// Loaded with LD_PRELOAD, this library stands in for malloc and fails the
+// calls that the environment names:
+//
+//   FAIL_MALLOC_AT=n       the nth call of the process fails (counted from 1)
+//   FAIL_MALLOC_AFTER=1    with FAIL_MALLOC_AT: every later call fails too
+//   FAIL_MALLOC_REPORT=p   file p is created when the library is loaded and
+//                          receives the number of calls when the process
+//                          exits normally
+//
+// The report file tells a test that the library was loaded at all: a
+// statically linked program, or an emulator that does not hand LD_PRELOAD
+// on, runs without it.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+using malloc_fn = void *(*)(size_t);
+using free_fn = void (*)(void *);
+
+malloc_fn real_malloc;
+free_fn real_free;
+long calls;
+long fail_at;
+bool fail_after;
+const char *report;
+
+// dlsym may itself allocate before the real malloc is known; those few
+// requests are served from here and never freed.
+alignas(16) char early[4096];
+size_t early_used;
+
+bool is_early(const void *p)
+{
+    return p >= early && p < early + sizeof early;
+}
+
+void *early_alloc(size_t size)
+{
+    size = (size + 15) & ~size_t{15};
+    if (size > sizeof early - early_used)
+        return nullptr;
+    void *p = early + early_used;
+    early_used += size;
+    return p;
+}
+
+void write_report(long n)
+{
+    if (!report)
+        return;
+    int fd = open(report, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return;
+    char text[32];
+    int len = snprintf(text, sizeof text, "%ld\n", n);
+    if (len > 0 && write(fd, text, static_cast<size_t>(len)) < 0) {
+        // Nothing to do: a missing count shows in the test.
+    }
+    close(fd);
+}
+
+__attribute__((constructor)) void start()
+{
+    real_malloc = reinterpret_cast<malloc_fn>(dlsym(RTLD_NEXT, "malloc"));
+    real_free = reinterpret_cast<free_fn>(dlsym(RTLD_NEXT, "free"));
+    if (const char *at = getenv("FAIL_MALLOC_AT"))
+        fail_at = strtol(at, nullptr, 10);
+    if (const char *after = getenv("FAIL_MALLOC_AFTER"))
+        fail_after = after[0] == '1';
+    report = getenv("FAIL_MALLOC_REPORT");
+    // The count starts with the program: what the loader and this library
+    // did before is not the program's doing.
+    calls = 0;
+    write_report(-1);
+}
+
+__attribute__((destructor)) void finish()
+{
+    write_report(calls);
+}
+
+}  // namespace
+
+extern "C" void *malloc(size_t size)
+{
+    if (!real_malloc)
+        return early_alloc(size);
+    long n = ++calls;
+    if (fail_at > 0 && (n == fail_at || (fail_after && n > fail_at)))
+        return nullptr;
+    return real_malloc(size);
+}
+
+extern "C" void free(void *p)
+{
+    if (is_early(p))
+        return;
+    if (!real_free)
+        return;  // only the early arena exists before start()
+    real_free(p);
+}
