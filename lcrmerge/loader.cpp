@@ -85,12 +85,14 @@ bool add_loaded_rule(const trie_image *img, lcr_node *routing, uint8_t area, con
 // ascending digits. `digit` leads to the record from its parent (-1 for the
 // root, which never makes a rule) and `prefix` is the parent's number. Runs
 // only on a trie that trie_is_tree accepted, so it ends within 22 nested
-// calls and reads every record at most once.
-void decode_lcr_trie(const trie_image *img, uint32_t record, int digit, const char *prefix, lcr_node *routing)
+// calls and reads every record at most once. Returns false as soon as a
+// rule cannot be created; the rules made so far stay for the caller to
+// remove.
+bool decode_lcr_trie(const trie_image *img, uint32_t record, int digit, const char *prefix, lcr_node *routing)
 {
     size_t len = strlen(prefix);
     if (len == LCR_NUMBER_MAX_DIGITS)
-        return;
+        return true;
     char number[LCR_NUMBER_MAX_DIGITS + 1];
     memcpy(number, prefix, len);
     if (digit >= 0)
@@ -98,14 +100,14 @@ void decode_lcr_trie(const trie_image *img, uint32_t record, int digit, const ch
     number[len] = '\0';
 
     uint8_t area = img->bytes[lcr_record_offset(record)];
-    // A rule whose nodes cannot all be created is dropped with its subtree.
     if (area != AREA_NONE && digit >= 0 && !add_loaded_rule(img, routing, area, number))
-        return;
+        return false;
     for (int d = 0; d < 10; d++) {
         uint32_t c = child_record(img, record, d);
-        if (c)
-            decode_lcr_trie(img, c, d, number, routing);
+        if (c && !decode_lcr_trie(img, c, d, number, routing))
+            return false;
     }
+    return true;
 }
 
 // Reads at most LCR_IMAGE_MAX bytes of `path` with one request; the length
@@ -120,10 +122,11 @@ ssize_t read_image_file(const char *path, uint8_t *buf)
     return got;
 }
 
-void remove_rules(lcr_node *routing)
+// Removes the "Group" nodes from `first` up to, not including, `stop`.
+void remove_rules(lcr_node *first, const lcr_node *stop)
 {
-    lcr_node *node = routing->child;
-    while (node) {
+    lcr_node *node = first;
+    while (node != stop) {
         // Taken before the removal frees the node.
         lcr_node *next = node->next;
         if (lcr_name_is(node, NODE_GROUP))
@@ -183,9 +186,21 @@ int load_lcr_image(const char *path, lcr_node **list_head)
         return -1;
     }
 
-    remove_rules(routing);
-    if (img.records > 0)
-        decode_lcr_trie(&img, 0, -1, "", routing);
+    // The image's rules are appended behind the old ones, which go only
+    // once every new rule is in place. A rule that cannot be created (memory
+    // ran out) fails the load and takes the new rules with it: a rule set
+    // with rules missing must not pass for the image's.
+    lcr_node *last_old = routing->child;
+    while (last_old && last_old->next)
+        last_old = last_old->next;
+    bool whole = img.records == 0 || decode_lcr_trie(&img, 0, -1, "", routing);
+    lcr_node *first_new = last_old ? last_old->next : routing->child;
+    if (!whole) {
+        remove_rules(first_new, nullptr);
+        free(buf);
+        return -1;
+    }
+    remove_rules(routing->child, first_new);
     load_provider_names(routing, buf);
     free(buf);
     return 0;

@@ -14,8 +14,8 @@ extern "C" LCR_EXPORT int32_t kelmar_lcr_version;
 // 0 on success. -1, with the tree unchanged, when there is no "Routing"
 // node, the file cannot be opened or read, its version word is not 3
 // (kept in kelmar_lcr_version), it ends before the trie, or the trie reaches
-// a record twice within 20 digits of the root (joined branches or a cycle).
+// a record twice within 20 digits of the root (joined branches or a cycle),
+// or memory runs out before every rule is in place.
 // At most LCR_IMAGE_MAX bytes are read; child links to records past them
-// count as none. A rule whose nodes cannot all be allocated is left out
-// together with the rules below it, and the load still succeeds.
+// count as none.
 int load_lcr_image(const char *path, lcr_node **list_head);
