@@ -41,6 +41,8 @@ extern lcr_node *default_tree;
 lcr_node *kelmar_alloc_node(lcr_node *parent, lcr_node **list_head, const char *name);
 void kelmar_free_list(lcr_node *first);
 int kelmar_free_node(lcr_node *node);
+// Appends "Routing" with "Version" and ten "Provider" nodes to the list at
+// `list_head`. 0, or -1 when memory runs out, with the list as it was.
 int build_lcr_skeleton(lcr_node **list_head);
 
 // First node named `name` in the sibling list starting at `first`, or null.

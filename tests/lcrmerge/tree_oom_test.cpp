@@ -1,0 +1,71 @@
+// The skeleton when memory runs out. This executable is linked with
+// --wrap=malloc, so any one allocation of the code under test can fail.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "tree.h"
+
+extern "C" void *__real_malloc(size_t size);
+
+namespace {
+
+long allocations = 0;
+long fail_at = 0;  // the allocation to fail, counted from 1; 0: none
+
+}  // namespace
+
+extern "C" void *__wrap_malloc(size_t size)
+{
+    if (fail_at && ++allocations == fail_at)
+        return nullptr;
+    return __real_malloc(size);
+}
+
+namespace {
+
+// Twelve nodes of two blocks each. Whichever of the 24 fails, the skeleton
+// is not built at all: a "Routing" node short of a "Provider" would load an
+// image without that provider's name. The list keeps what it held before,
+// whether the skeleton would have been its first node or a later one.
+TEST(TreeOutOfMemory, SkeletonIsWholeOrAbsent)
+{
+    for (bool other_first : {false, true}) {
+        for (long nth = 1; nth <= 25; nth++) {
+            SCOPED_TRACE("allocation " + std::to_string(nth) + (other_first ? " after another node" : ""));
+            lcr_node *head = nullptr;
+            lcr_node *other = other_first ? kelmar_alloc_node(nullptr, &head, "Other") : nullptr;
+            allocations = 0;
+            fail_at = nth;
+            int result = build_lcr_skeleton(&head);
+            fail_at = 0;
+            lcr_node *routing = lcr_find_sibling(head, NODE_ROUTING);
+            if (nth <= 24) {
+                EXPECT_EQ(result, -1);
+                EXPECT_EQ(routing, nullptr);
+                EXPECT_EQ(head, other);
+                if (other) {
+                    EXPECT_EQ(other->next, nullptr);
+                }
+            } else {
+                ASSERT_EQ(result, 0);
+                ASSERT_NE(routing, nullptr);
+                int providers = 0;
+                for (lcr_node *c = routing->child; c; c = c->next)
+                    providers += lcr_name_is(c, NODE_PROVIDER);
+                EXPECT_EQ(providers, 10);
+            }
+            // The sanitizer and memcheck builds see anything left behind.
+            while (head) {
+                lcr_node *next = head->next;
+                head->next = nullptr;
+                if (next)
+                    next->prev = nullptr;
+                kelmar_free_node(head);
+                head = next;
+            }
+        }
+    }
+}
+
+}  // namespace
