@@ -10,43 +10,6 @@
 
 namespace {
 
-// Two rules for one number would leave the compiler to drop the later one;
-// here both lines are named instead. `list` is sorted.
-bool report_duplicates(const char *file, const rule_list *list)
-{
-    bool found = false;
-    const tool_rule *first = list->rules;  // first rule of the current number
-    for (size_t i = 1; i < list->count; i++) {
-        const tool_rule *rule = &list->rules[i];
-        if (strcmp(first->number, rule->number) != 0) {
-            first = rule;
-            continue;
-        }
-        report_line(file, rule->line, "number %s already given on line %u", rule->number,
-                    static_cast<unsigned>(first->line));
-        found = true;
-    }
-    return found;
-}
-
-// Trie records the compiler takes for the sorted, distinct numbers of
-// `list`: the root, then one per digit that a number does not share with
-// the number before it. Past TRIE_MAX_NODES the compiler would drop rules.
-size_t trie_records_needed(const rule_list *list)
-{
-    size_t records = list->count ? 1 : 0;
-    const char *prev = "";
-    for (size_t i = 0; i < list->count; i++) {
-        const char *number = list->rules[i].number;
-        size_t shared = 0;
-        while (prev[shared] && prev[shared] == number[shared])
-            shared++;
-        records += strlen(number) - shared;
-        prev = number;
-    }
-    return records;
-}
-
 bool append_group(lcr_node *routing, const tool_rule *rule)
 {
     lcr_node *group = kelmar_alloc_node(routing, &current_tree, NODE_GROUP);
@@ -95,21 +58,20 @@ int write_image(const char *path)
     return EXIT_TROUBLE;
 }
 
+// The text reader refuses, with their line numbers, only the lines it
+// cannot read and the values the compiler would take without a word but
+// that would come back from the image as something else. Everything the
+// compiler checks itself is left to it, and its messages and outcome are
+// those of lcrmerge: a rule it drops (a character other than 0 to 9, a
+// number given twice, no trie record left) costs that rule alone and the
+// image is written all the same; a rule set it refuses (an area byte
+// without timetable) leaves the old image in place.
 int compile_and_write(const char *text, const rule_list *list, const char *image)
 {
-    if (report_duplicates(text, list))
-        return EXIT_REJECTED;
-    size_t records = trie_records_needed(list);
-    if (records > TRIE_MAX_NODES) {
-        report(text, "the rules need %zu trie records; an image holds at most %u", records,
-               static_cast<unsigned>(TRIE_MAX_NODES));
-        return EXIT_REJECTED;
-    }
     if (!build_tree(list)) {
         report(text, "out of memory");
         return EXIT_TROUBLE;
     }
-    // The compiler prints its own errors, as it does for lcrmerge.
     if (compile_lcr() != 0)
         return EXIT_REJECTED;
     return write_image(image);
@@ -125,6 +87,8 @@ int lcrtool_build(const char *text, const char *image)
         return status;
     // Rules go in by number, the order the loader gives them back, so an
     // image built from a dump of a built image has the very same bytes.
+    // The sort keeps lines with the same number in text order, so the
+    // compiler keeps the first of them.
     sort_rules(&list);
     status = compile_and_write(text_file_name(text), &list, image);
     kelmar_free_list(current_tree);

@@ -9,6 +9,8 @@
 #include "tree.h"
 
 struct tool_rule {
+    // Digits; read from text it may hold other characters, which are left
+    // for the compiler to refuse.
     char number[LCR_NUMBER_MAX_DIGITS + 1];
     int32_t route;
     int32_t provider;

@@ -106,30 +106,46 @@ bool parse_int(const char *text, long lo, long hi, int32_t *out)
     return true;
 }
 
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
 bool all_digits(const char *text)
 {
     for (; *text; text++)
-        if (*text < '0' || *text > '9')
+        if (!is_digit(*text))
             return false;
     return true;
 }
 
-// Only the pairs the loader can give back are taken, so that every rule
-// read here survives the trip through an image: a fixed route or a number
-// without timetable carries provider 0, and routes outside -3 to 9 would
-// come back as some other route or provider.
-bool parse_rule(text_reader *r, const char *number, char *cursor)
-{
-    if (!all_digits(number)) {
-        if (*number < '0' || *number > '9')
-            return refuse(r, "expected a rule (number, route, provider, area) or a provider line");
-        return refuse(r, "number '%.32s' holds a character other than 0 to 9", number);
-    }
-    if (strlen(number) > LCR_NUMBER_MAX_DIGITS)
-        return refuse(r, "number '%.32s' has more than %u digits", number, LCR_NUMBER_MAX_DIGITS);
+// Routes 64 to 253 give area bytes 65 to 254, which have no timetable. The
+// compiler refuses the whole rule set for such a byte, as it does in
+// lcrmerge, so these routes are passed on for it to say so.
+constexpr int32_t ROUTE_NO_AREA_FIRST = AREA_NO_TIMETABLE;
+constexpr int32_t ROUTE_NO_AREA_LAST = AREA_NONE - 2;
 
-    tool_rule rule{{}, 0, 0, r->line};
-    strcpy(rule.number, number);
+bool route_is_taken(int32_t route)
+{
+    return route <= 9 || route >= ROUTE_NO_AREA_FIRST;
+}
+
+// Reads the fields of a rule line into `rule`. What the compiler itself
+// reports (a character other than 0 to 9 in the number, a number given
+// twice, a route whose area byte has no timetable) is left to it. Refused
+// here is only what it would take without a word but what would come back
+// from the image as another rule, or not at all: a number of more than 20
+// characters (the image keeps 20 digits), routes 10 to 63 and 254 up, a
+// provider outside 0 to 9, and a provider with any route but -2 (-1, which
+// is stored the same way, comes back as -2).
+bool read_rule(text_reader *r, const char *number, char *cursor, tool_rule *rule)
+{
+    if (strlen(number) > LCR_NUMBER_MAX_DIGITS) {
+        if (all_digits(number))
+            return refuse(r, "number '%.32s' has more than %u digits", number, LCR_NUMBER_MAX_DIGITS);
+        return refuse(r, "number '%.32s' has more than %u characters", number, LCR_NUMBER_MAX_DIGITS);
+    }
+    strcpy(rule->number, number);
     const char *route = next_field(&cursor);
     const char *provider = next_field(&cursor);
     const char *area = next_field(&cursor);
@@ -138,21 +154,36 @@ bool parse_rule(text_reader *r, const char *number, char *cursor)
         return refuse(r, "expected number, route, provider and area");
     if (extra)
         return refuse(r, "unexpected '%.32s' after the area", extra);
-    if (!parse_int(route, ROUTE_NO_TIMETABLE, 9, &rule.route))
+    if (!parse_int(route, ROUTE_NO_TIMETABLE, ROUTE_NO_AREA_LAST, &rule->route) || !route_is_taken(rule->route))
         return refuse(r, "route '%.32s' is not one of -3, -2, -1 and 0 to 9", route);
-    if (!parse_int(provider, 0, LCR_PROVIDER_COUNT - 1, &rule.provider))
+    if (!parse_int(provider, 0, LCR_PROVIDER_COUNT - 1, &rule->provider))
         return refuse(r, "provider '%.32s' is not one of 0 to 9", provider);
-    bool by_provider = rule.route == ROUTE_BY_PROVIDER || rule.route == ROUTE_UNSET;
-    if (rule.provider != 0 && !by_provider)
+    bool by_provider = rule->route == ROUTE_BY_PROVIDER || rule->route == ROUTE_UNSET;
+    if (rule->provider != 0 && !by_provider)
         return refuse(r, "provider %d needs route -2; route %d takes provider 0",
-                      static_cast<int>(rule.provider), static_cast<int>(rule.route));
+                      static_cast<int>(rule->provider), static_cast<int>(rule->route));
     // The area column is what the route and provider give; a value that
     // disagrees means one of them was edited and the other not.
     int32_t given;
-    if (area && (!parse_int(area, 0, 255, &given) || given != rule_area(&rule)))
+    if (area && (!parse_int(area, 0, 255, &given) || given != rule_area(rule)))
         return refuse(r, "area '%.32s' does not match route %d and provider %d, which give %u", area,
-                      static_cast<int>(rule.route), static_cast<int>(rule.provider),
-                      static_cast<unsigned>(rule_area(&rule)));
+                      static_cast<int>(rule->route), static_cast<int>(rule->provider),
+                      static_cast<unsigned>(rule_area(rule)));
+    return true;
+}
+
+bool parse_rule(text_reader *r, const char *number, char *cursor)
+{
+    tool_rule rule{{}, 0, 0, r->line};
+    if (!read_rule(r, number, cursor, &rule)) {
+        // A line that does not start with a digit and does not read as a
+        // rule is most likely no rule at all (a mistyped keyword, an image
+        // given by mistake); the reason for the first field that failed
+        // would only mislead.
+        if (!is_digit(*number))
+            return refuse(r, "expected a rule (number, route, provider, area) or a provider line");
+        return false;
+    }
     if (rule_list_append(r->list, &rule) != 0) {
         r->out_of_memory = true;
         return refuse(r, "out of memory");

@@ -104,6 +104,32 @@ std::string route0_image(const std::vector<std::string> &numbers)
     return img.bytes;
 }
 
+// The compiler's messages, spelled out as lcrmerge prints them.
+const std::string POOL_FULL = "ERROR  Telefon locate tree too large\n";
+
+std::string no_timetable(int area, int tree_point)
+{
+    return "ERROR Area " + std::to_string(area) + " timetable does not exist (Tree point " +
+           std::to_string(tree_point) + ")\n";
+}
+
+// Records the compiler leaves for "12a", "13" and "3\xf6" in number order:
+// a number is dropped at its first character other than 0 to 9, and the
+// records made for the digits before it stay, ending no number.
+std::string image_after_bad_digits()
+{
+    image_writer img;
+    img.provider_name(0, "X").add_number("12", 255).add_number("13", 2).add_number("3", 255);
+    return img.bytes;
+}
+
+// A build the compiler takes, dropping rules with its messages: the image is
+// written all the same.
+cli_case compiled(const std::string &name, const std::string &text, const std::string &err, const std::string &image)
+{
+    return {name, {"build", "in.txt", "out.lcr"}, {{"in.txt", text}}, "", err, 0, "out.lcr", image};
+}
+
 std::string build_error(int line, const std::string &why)
 {
     return "lcrtool: in.txt:" + std::to_string(line) + ": " + why + "\n";
@@ -118,8 +144,12 @@ cli_case refused(const std::string &name, const std::string &text, const std::st
 std::vector<cli_case> cases()
 {
     std::vector<std::string> full = numbers_needing(499);
+    // With the pool full, "000" still goes in (its record is there, ending
+    // no number); "9" and "91" each need a record of their own.
     std::vector<std::string> too_many = full;
-    too_many.push_back("9");
+    too_many.insert(too_many.end(), {"91", "000", "9"});
+    std::vector<std::string> kept = full;
+    kept.insert(kept.begin(), "000");
     return {
         // Usage.
         {"no_arguments", {}, {}, "", USAGE, 2},
@@ -184,15 +214,37 @@ std::vector<cli_case> cases()
          "", "", 0, "out.lcr", image_of({{"19", 12}})},
         {"build_fills_the_pool", {"build", "in.txt", "out.lcr"}, {{"in.txt", route0_text(full)}}, "", "", 0,
          "out.lcr", route0_image(full)},
-        refused("build_one_record_too_many", route0_text(too_many),
-                "lcrtool: in.txt: the rules need 500 trie records; an image holds at most 499\n"),
 
-        // build: lines it cannot take, each with its line number.
-        refused("bad_digit", "provider\t0\tX\n12a\t1\t0\n",
-                build_error(2, "number '12a' holds a character other than 0 to 9")),
+        // build: what the compiler checks comes from the compiler, with
+        // lcrmerge's messages and exit statuses. A dropped rule costs that
+        // rule alone; the first line of a number is the one kept.
+        compiled("pool_full_drops_rules_needing_a_record", route0_text(too_many), POOL_FULL + POOL_FULL,
+                 route0_image(kept)),
+        compiled("bad_digits_drop_their_rules", "provider\t0\tX\nx5\t1\t0\n13\t1\t0\n3\xf6\t1\t0\n12a\t1\t0\n",
+                 "ERROR: Illegal number digit = 61!\nERROR: Illegal number digit = f6!\n"
+                 "ERROR: Illegal number digit = 78!\n",
+                 image_after_bad_digits()),
+        compiled("duplicates_keep_the_first_line", "0301\t3\t0\n110\t-2\t0\n0301\t2\t0\n0301\t3\t0\t4\n",
+                 "ERROR : duplikate Entry for number 0301 with different Areas\n"
+                 "ERROR : duplikate Entry for number 0301\n",
+                 image_of({{"0301", 4}, {"110", 0}})),
+        {"no_timetable_keeps_old_output", {"build", "in.txt", "out.lcr"},
+         {{"in.txt", "12\t3\t0\n13\t64\t0\t65\n"}, {"out.lcr", "old"}}, "", no_timetable(65, 3), 1, "out.lcr", "old"},
+        refused("no_timetable_writes_nothing", "5\t253\t0\n5\t1\t0\n",
+                "ERROR : duplikate Entry for number 5 with different Areas\n" + no_timetable(254, 1)),
+
+        // build: lines it cannot take, and values the compiler would take
+        // but that would not come back from the image, each with its line
+        // number.
         refused("long_number", "123456789012345678901\t1\t0\n",
                 build_error(1, "number '123456789012345678901' has more than 20 digits")),
+        refused("long_number_with_letters", "12345678901234567890a\t1\t0\n",
+                build_error(1, "number '12345678901234567890a' has more than 20 characters")),
         refused("route_out_of_range", "12\t10\t0\n", build_error(1, "route '10' is not one of -3, -2, -1 and 0 to 9")),
+        refused("route_below_no_timetable", "12\t63\t0\n",
+                build_error(1, "route '63' is not one of -3, -2, -1 and 0 to 9")),
+        refused("route_giving_no_number", "12\t254\t0\n",
+                build_error(1, "route '254' is not one of -3, -2, -1 and 0 to 9")),
         refused("route_below_range", "12\t-4\t0\n", build_error(1, "route '-4' is not one of -3, -2, -1 and 0 to 9")),
         refused("route_not_a_number", "12\tx\t0\n", build_error(1, "route 'x' is not one of -3, -2, -1 and 0 to 9")),
         refused("provider_out_of_range", "12\t-2\t10\n", build_error(1, "provider '10' is not one of 0 to 9")),
@@ -215,9 +267,6 @@ std::vector<cli_case> cases()
         refused("trailing_backslash", "provider\t1\ta\\\n", build_error(1, "provider name ends in a lone backslash")),
         refused("provider_named_twice", "provider\t1\tA\n#\nprovider\t1\tB\n",
                 build_error(3, "provider 1 already named on line 1")),
-        refused("duplicate_numbers", "0301\t2\t0\n110\t-2\t0\n0301\t2\t0\n0301\t3\t0\n",
-                build_error(3, "number 0301 already given on line 1") +
-                    build_error(4, "number 0301 already given on line 1")),
         refused("every_bad_line", "x\n12\t3\t0\ny\n",
                 build_error(1, "expected a rule (number, route, provider, area) or a provider line") +
                     build_error(3, "expected a rule (number, route, provider, area) or a provider line")),
