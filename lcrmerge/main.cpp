@@ -40,11 +40,16 @@ LCR_EXPORT int main(int argc, char **argv)
     // judged only after both loaded.
     if (load_lcr_image(argv[2], &current_tree) != 0 || load_lcr_image(argv[3], &default_tree) != 0)
         return 1;
+    int merged;
     if (mode == 1)
-        clear_routes(current_tree, default_tree);
+        merged = clear_routes(current_tree, default_tree);
     else if (mode == 2)
-        clear_routes2(current_tree, default_tree);
+        merged = clear_routes2(current_tree, default_tree);
     else
+        return 1;
+    // After two loads a merge fails only when mode 2 ran out of memory for
+    // an emergency rule; that rule set must not replace the output.
+    if (merged != 0)
         return 1;
     // A rule set that fails validation leaves an empty image; writing it
     // would only destroy what the output held.

@@ -187,9 +187,12 @@ int clear_routes2(lcr_node *set1, lcr_node *set2)
     }
     free(m.keys);
     // Checked one at a time against the current children, so a rule added
-    // for one number counts when the next is looked for.
+    // for one number counts when the next is looked for. A rule that cannot
+    // be added (memory ran out) fails the merge: a rule set without its
+    // emergency numbers must not be written as if it had them.
+    int result = 0;
     for (const char *e : EMERGENCY_NUMBERS)
-        if (!carries_number(m.routing1, e))
-            add_rule(m.routing1, &set1, e, ROUTE_BY_PROVIDER, 0);
-    return 0;
+        if (!carries_number(m.routing1, e) && add_rule(m.routing1, &set1, e, ROUTE_BY_PROVIDER, 0) != 0)
+            result = -1;
+    return result;
 }

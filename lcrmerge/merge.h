@@ -25,7 +25,8 @@ LCR_MERGE_API int add_rule(lcr_node *parent, lcr_node **list_head, const char *n
 // Mode 2: removes every first-set rule that has one, except the emergency
 // numbers 110, 112 and 19222, then appends a rule for each of those missing.
 // Both take the two list heads; -1 when either holds no "Routing" node (and
-// nothing changes), else 0.
+// nothing changes), else 0. Mode 2 also gives -1 when an emergency rule
+// cannot be added for want of memory; the others are still added.
 LCR_MERGE_API int clear_routes(lcr_node *set1, lcr_node *set2);
 LCR_MERGE_API int clear_routes2(lcr_node *set1, lcr_node *set2);
 }

@@ -58,15 +58,16 @@ TEST(MergeOutOfMemory, AddRuleLeavesNoHalfBuiltRule)
     }
 }
 
-// A failed addition costs only that emergency rule; the next is still added.
-TEST(MergeOutOfMemory, ModeTwoAddsTheRulesItCan)
+// A failed addition fails the merge, so the driver does not write the rule
+// set; the tree stays whole, and the next rule is still added.
+TEST(MergeOutOfMemory, ModeTwoFailsWhenAnEmergencyRuleIsMissing)
 {
     lcr_node *set1 = nullptr, *set2 = nullptr;
     build_lcr_skeleton(&set1);
     build_lcr_skeleton(&set2);
     allocations = 0;
     fail_at = 3;  // the "Route" node of the rule for 110
-    EXPECT_EQ(clear_routes2(set1, set2), 0);
+    EXPECT_EQ(clear_routes2(set1, set2), -1);
     fail_at = 0;
     EXPECT_EQ(rules(set1), "112;19222;");
     kelmar_free_list(set1);

@@ -1,0 +1,107 @@
+// The lcrmerge program when memory runs out part-way through a run. Every
+// allocation the program makes is failed in turn (and, in a second pass,
+// every allocation from some point on). Whatever fails, the run either
+// ends with status 1 and leaves the output file as it was, or it succeeds
+// with exactly the image a run without failures writes: a merge never
+// writes a rule set with rules missing.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <cstdlib>
+#include <set>
+#include <string>
+
+#include "fail_malloc_env.h"
+#include "image_writer.h"
+#include "run_program.h"
+
+namespace {
+
+// Area bytes: 0 = provider 0, 3 = route 2, 13 = provider 3, 64 = no
+// timetable. Every provider has a name, so a "Provider" node missing from a
+// tree shows as a lost name.
+std::string image(std::initializer_list<std::pair<const char *, uint8_t>> rules)
+{
+    image_writer img;
+    for (int p = 0; p < 10; p++)
+        img.provider_name(p, "Anbieter " + std::to_string(p));
+    for (const auto &[number, area] : rules)
+        img.add_number(number, area);
+    return img.bytes;
+}
+
+const std::string FIRST = image({{"0301", 3}, {"0302", 13}, {"110", 0}, {"0900", 64}, {"0301555", 3}});
+const std::string SECOND = image({{"0301", 3}, {"0302", 13}, {"110", 0}, {"0800", 2}});
+const std::string OLD = "old output bytes\n";
+
+std::set<std::string> entries(const std::string &dir)
+{
+    std::set<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent64 *e = readdir64(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.insert(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+// Valgrind starts every child process slowly; under it only a sample of the
+// allocations is failed.
+long stride()
+{
+    const char *preload = getenv("LD_PRELOAD");
+    return preload && std::string(preload).find("vgpreload") != std::string::npos ? 7 : 1;
+}
+
+struct lcrmerge_oom : ::testing::TestWithParam<const char *> {
+    scratch_dir dir;
+    std::string report = dir.file("report");
+    std::string out = dir.file("out.lcr");
+
+    run_result run(long nth, bool after)
+    {
+        write_file(out, OLD);
+        run_options opts;
+        opts.env = fail_malloc_env(report, nth, after);
+        return run_program(LCRMERGE_PATH, {GetParam(), dir.file("first.lcr"), dir.file("second.lcr"), out}, opts);
+    }
+};
+
+TEST_P(lcrmerge_oom, FailsWholeOrSucceedsWhole)
+{
+    write_file(dir.file("first.lcr"), FIRST);
+    write_file(dir.file("second.lcr"), SECOND);
+    run_result clean = run(0, false);
+    const long calls = fail_malloc_calls(report);
+    if (calls == -2)
+        GTEST_SKIP() << "the allocation-failure library does not reach the program "
+                        "(a static program, or an emulator without preloading)";
+    ASSERT_EQ(clean.exit_code, 0) << clean.err;
+    ASSERT_GT(calls, 0);
+    const std::string merged = read_file(out);
+    ASSERT_NE(merged, OLD);
+
+    for (bool after : {false, true}) {
+        for (long nth = 1; nth <= calls; nth += stride()) {
+            SCOPED_TRACE("allocation " + std::to_string(nth) + (after ? " and all later ones" : ""));
+            run_result r = run(nth, after);
+            EXPECT_EQ(r.signal, 0);
+            EXPECT_FALSE(r.timed_out);
+            EXPECT_EQ(r.out, "");
+            if (r.exit_code == 0) {
+                EXPECT_TRUE(read_file(out) == merged) << "a run that lost rules reported success";
+            } else {
+                EXPECT_EQ(r.exit_code, 1);
+                EXPECT_EQ(read_file(out), OLD);
+            }
+            EXPECT_EQ(entries(dir.path), (std::set<std::string>{"first.lcr", "second.lcr", "out.lcr", "report"}));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Mode, lcrmerge_oom, ::testing::Values("1", "2"),
+                         [](const auto &info) { return std::string("mode") + info.param; });
+
+}  // namespace
