@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "fail_malloc_env.h"
+#include "fault_env.h"
 #include "image_fixture.h"
 #include "run_program.h"
 
@@ -25,14 +25,14 @@ TEST(BurnimgOutOfMemory, FailsSilentlyOrRunsAsUsual)
         write_file(dir.file("tgt"), before);
         run_options opts;
         opts.cwd = dir.path;
-        opts.env = fail_malloc_env(report, nth, after);
+        opts.env = fault_env(report, malloc_fault(nth, after));
         return run_program(BURNIMG_PATH, {"-i", "img", "-o", "tgt", "-b", "0x8000", "-c", "-f", "0x30000"}, opts);
     };
 
     run_result clean = run(0, false);
-    const long calls = fail_malloc_calls(report);
+    const long calls = fault_report_calls(report);
     if (calls <= 0)
-        GTEST_SKIP() << "the allocation-failure library does not stand in for the program's malloc "
+        GTEST_SKIP() << "the fault library does not stand in for the program's malloc "
                         "(a static program, an emulator without preloading, or valgrind's own malloc)";
     ASSERT_EQ(clean.exit_code, 0) << clean.out;
     const std::string written = read_file(dir.file("tgt"));

@@ -11,7 +11,7 @@
 #include <set>
 #include <string>
 
-#include "fail_malloc_env.h"
+#include "fault_env.h"
 #include "image_writer.h"
 #include "run_program.h"
 
@@ -55,7 +55,7 @@ struct lcrmerge_oom : ::testing::TestWithParam<const char *> {
     {
         write_file(out, OLD);
         run_options opts;
-        opts.env = fail_malloc_env(report, nth, after);
+        opts.env = fault_env(report, malloc_fault(nth, after));
         return run_program(LCRMERGE_PATH, {GetParam(), dir.file("first.lcr"), dir.file("second.lcr"), out}, opts);
     }
 };
@@ -65,9 +65,9 @@ TEST_P(lcrmerge_oom, FailsWholeOrSucceedsWhole)
     write_file(dir.file("first.lcr"), FIRST);
     write_file(dir.file("second.lcr"), SECOND);
     run_result clean = run(0, false);
-    const long calls = fail_malloc_calls(report);
+    const long calls = fault_report_calls(report);
     if (calls <= 0)
-        GTEST_SKIP() << "the allocation-failure library does not stand in for the program's malloc "
+        GTEST_SKIP() << "the fault library does not stand in for the program's malloc "
                         "(a static program, an emulator without preloading, or valgrind's own malloc)";
     ASSERT_EQ(clean.exit_code, 0) << clean.err;
     const std::string merged = read_file(out);

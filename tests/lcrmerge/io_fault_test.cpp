@@ -3,11 +3,14 @@
 // nothing; a run whose output names an input reads that input whole first.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <sys/stat.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
+#include "fault_env.h"
 #include "image_writer.h"
 #include "run_program.h"
 
@@ -77,5 +80,48 @@ INSTANTIATE_TEST_SUITE_P(Files, lcrmerge_io, ::testing::Values(
     // A failed run whose output names an input leaves that input whole.
     io_case{"FailedRunKeepsInputThatIsOutput", {"3", "a.lcr", "b.lcr", "a.lcr"}, 1, FIRST, SECOND, OLD}),
     [](const auto &info) { return std::string(info.param.name); });
+
+std::set<std::string> entries(const std::string &dir)
+{
+    std::set<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent64 *e = readdir64(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.insert(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+// The output's first write misbehaves. A short write is carried on; a write
+// that takes nothing or fails ends the run with the old output in place and
+// no unfinished replacement left behind.
+TEST(LcrmergeWriteFaults, OutputWriteZeroErrorOrShort)
+{
+    struct {
+        const char *as;
+        int status;
+        const std::string &out;
+    } cases[] = {{"zero", 1, OLD}, {"error", 1, OLD}, {"short", 0, MODE1}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.as);
+        scratch_dir dir;
+        write_file(dir.file("a.lcr"), FIRST);
+        write_file(dir.file("b.lcr"), SECOND);
+        write_file(dir.file("out.lcr"), OLD);
+        const std::string report = dir.file("report");
+        run_options opts;
+        opts.cwd = dir.path;
+        opts.env = fault_env(report, write_fault(1, c.as));
+        run_result r = run_program(LCRMERGE_PATH, {"1", "a.lcr", "b.lcr", "out.lcr"}, opts);
+        if (fault_report_calls(report) == -2)
+            GTEST_SKIP() << "the fault library does not reach the program "
+                            "(a static program, or an emulator without preloading)";
+        EXPECT_EQ(r.exit_code, c.status);
+        EXPECT_EQ(r.out + r.err, "");
+        EXPECT_TRUE(read_file(dir.file("out.lcr")) == c.out);
+        EXPECT_EQ(entries(dir.path), (std::set<std::string>{"a.lcr", "b.lcr", "out.lcr", "report"}));
+    }
+}
 
 }  // namespace

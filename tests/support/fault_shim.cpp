@@ -1,17 +1,23 @@
-// Allocation failures for programs that tests run as child processes.
-// Loaded with LD_PRELOAD, this library stands in for malloc and fails the
-// calls that the environment names:
+// Faults for programs that tests run as child processes. Loaded with
+// LD_PRELOAD, this library stands in for malloc and write and makes the
+// calls that the environment names fail:
 //
-//   FAIL_MALLOC_AT=n       the nth call of the process fails (counted from 1)
-//   FAIL_MALLOC_AFTER=1    with FAIL_MALLOC_AT: every later call fails too
-//   FAIL_MALLOC_REPORT=p   file p is created when the library is loaded and
-//                          receives the number of calls when the process
-//                          exits normally
+//   FAULT_MALLOC_AT=n      the nth malloc call of the process fails
+//                          (counted from 1)
+//   FAULT_MALLOC_AFTER=1   with FAULT_MALLOC_AT: every later call fails too
+//   FAULT_WRITE_AT=n       the nth write call misbehaves,
+//   FAULT_WRITE_AS=what    as "zero" (returns 0), "error" (-1 with EIO) or
+//                          "short" (writes half the bytes asked for)
+//   FAULT_REPORT=p         file p is created when the library is loaded and
+//                          receives the number of malloc calls when the
+//                          process exits normally
 //
 // The report file tells a test that the library was loaded at all: a
 // statically linked program, or an emulator that does not hand LD_PRELOAD
-// on, runs without it.
+// on, runs without it. C library functions that write through internal
+// calls (stdio) are not affected.
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -25,9 +31,14 @@ namespace {
 
 using malloc_fn = void *(*)(size_t);
 using free_fn = void (*)(void *);
+using write_fn = ssize_t (*)(int, const void *, size_t);
 
 malloc_fn real_malloc;
 free_fn real_free;
+write_fn real_write;
+long writes;
+long write_fail_at;
+const char *write_fail_as = "";
 long calls;
 long fail_at;
 bool fail_after;
@@ -62,7 +73,7 @@ void write_report(long n)
         return;
     char text[32];
     int len = snprintf(text, sizeof text, "%ld\n", n);
-    if (len > 0 && write(fd, text, static_cast<size_t>(len)) < 0) {
+    if (len > 0 && real_write && real_write(fd, text, static_cast<size_t>(len)) < 0) {
         // Nothing to do: a missing count shows in the test.
     }
     close(fd);
@@ -72,11 +83,16 @@ __attribute__((constructor)) void start()
 {
     real_malloc = reinterpret_cast<malloc_fn>(dlsym(RTLD_NEXT, "malloc"));
     real_free = reinterpret_cast<free_fn>(dlsym(RTLD_NEXT, "free"));
-    if (const char *at = getenv("FAIL_MALLOC_AT"))
+    real_write = reinterpret_cast<write_fn>(dlsym(RTLD_NEXT, "write"));
+    if (const char *at = getenv("FAULT_WRITE_AT"))
+        write_fail_at = strtol(at, nullptr, 10);
+    if (const char *as = getenv("FAULT_WRITE_AS"))
+        write_fail_as = as;
+    if (const char *at = getenv("FAULT_MALLOC_AT"))
         fail_at = strtol(at, nullptr, 10);
-    if (const char *after = getenv("FAIL_MALLOC_AFTER"))
+    if (const char *after = getenv("FAULT_MALLOC_AFTER"))
         fail_after = after[0] == '1';
-    report = getenv("FAIL_MALLOC_REPORT");
+    report = getenv("FAULT_REPORT");
     // The count starts with the program: what the loader and this library
     // did before is not the program's doing.
     calls = 0;
@@ -107,4 +123,23 @@ extern "C" void free(void *p)
     if (!real_free)
         return;  // only the early arena exists before start()
     real_free(p);
+}
+
+extern "C" ssize_t write(int fd, const void *buf, size_t len)
+{
+    if (!real_write) {
+        errno = EIO;
+        return -1;
+    }
+    if (write_fail_at > 0 && ++writes == write_fail_at) {
+        if (strcmp(write_fail_as, "zero") == 0)
+            return 0;
+        if (strcmp(write_fail_as, "error") == 0) {
+            errno = EIO;
+            return -1;
+        }
+        if (strcmp(write_fail_as, "short") == 0 && len > 1)
+            len /= 2;
+    }
+    return real_write(fd, buf, len);
 }

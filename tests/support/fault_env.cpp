@@ -1,0 +1,36 @@
+#include "fault_env.h"
+
+#include <cstdio>
+
+#ifndef FAULT_SHIM_LIBRARY
+#define FAULT_SHIM_LIBRARY ""
+#endif
+
+std::vector<std::string> fault_env(const std::string &report, const child_faults &faults)
+{
+    std::remove(report.c_str());
+    return {
+        std::string("LD_PRELOAD=") + FAULT_SHIM_LIBRARY,
+        "FAULT_MALLOC_AT=" + std::to_string(faults.malloc_at),
+        std::string("FAULT_MALLOC_AFTER=") + (faults.malloc_after ? "1" : "0"),
+        "FAULT_WRITE_AT=" + std::to_string(faults.write_at),
+        "FAULT_WRITE_AS=" + faults.write_as,
+        "FAULT_REPORT=" + report,
+        // A sanitizer build insists on coming first among the preloaded
+        // libraries; the library only passes calls on, so that order does
+        // not matter here.
+        "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1",
+    };
+}
+
+long fault_report_calls(const std::string &report)
+{
+    FILE *f = std::fopen(report.c_str(), "r");
+    if (!f)
+        return -2;
+    long n = -1;
+    if (std::fscanf(f, "%ld", &n) != 1)
+        n = -1;
+    std::fclose(f);
+    return n;
+}

@@ -1,0 +1,41 @@
+// Faults in a child program, through the fault_shim library that
+// run_program hands to the program with LD_PRELOAD (see fault_shim.cpp).
+// Natively and under an emulator alike the library may not reach the
+// program (a static program, valgrind's own malloc), so a test first asks
+// whether it did and skips otherwise.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct child_faults {
+    long malloc_at = 0;         // the nth malloc call fails; 0: none
+    bool malloc_after = false;  // ... and every later one too
+    long write_at = 0;          // the nth write call misbehaves; 0: none
+    std::string write_as;       // "zero", "error" or "short"
+};
+
+inline child_faults malloc_fault(long nth, bool after = false)
+{
+    child_faults f;
+    f.malloc_at = nth;
+    f.malloc_after = after;
+    return f;
+}
+
+inline child_faults write_fault(long nth, const std::string &as)
+{
+    child_faults f;
+    f.write_at = nth;
+    f.write_as = as;
+    return f;
+}
+
+// Environment entries for run_options::env. The library writes its report
+// to `report`.
+std::vector<std::string> fault_env(const std::string &report, const child_faults &faults);
+
+// What the report at `report` says: the number of malloc calls the program
+// made; -1 when the library was loaded but the program did not exit
+// normally; -2 when the library was not loaded at all.
+long fault_report_calls(const std::string &report);
