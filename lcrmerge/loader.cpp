@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -110,14 +111,28 @@ bool decode_lcr_trie(const trie_image *img, uint32_t record, int digit, const ch
     return true;
 }
 
-// Reads at most LCR_IMAGE_MAX bytes of `path` with one request; the length
-// read, or -1.
+// Reads at most LCR_IMAGE_MAX bytes of `path`; the length read, or -1. A
+// regular file comes in one request. A pipe or a device may hand over less
+// than it holds, so reading goes on to the end of the input: a part of an
+// image must not pass for the whole of it.
 ssize_t read_image_file(const char *path, uint8_t *buf)
 {
     int fd = open(path, O_RDONLY);
     if (fd < 0)
         return -1;
-    ssize_t got = read(fd, buf, LCR_IMAGE_MAX);
+    ssize_t got = 0;
+    while (got < static_cast<ssize_t>(LCR_IMAGE_MAX)) {
+        ssize_t n = read(fd, buf + got, LCR_IMAGE_MAX - static_cast<size_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            got = -1;
+            break;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
     close(fd);
     return got;
 }

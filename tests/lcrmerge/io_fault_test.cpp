@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fault_env.h"
@@ -122,6 +127,39 @@ TEST(LcrmergeWriteFaults, OutputWriteZeroErrorOrShort)
         EXPECT_TRUE(read_file(dir.file("out.lcr")) == c.out);
         EXPECT_EQ(entries(dir.path), (std::set<std::string>{"a.lcr", "b.lcr", "out.lcr", "report"}));
     }
+}
+
+// An input that arrives in pieces, as through a pipe from a slow writer, is
+// read to its end: a first read that returns only part of it must not pass
+// for the whole image.
+TEST(LcrmergeInputs, ImageThroughAPipeArrivesWhole)
+{
+    scratch_dir dir;
+    write_file(dir.file("b.lcr"), SECOND);
+    const std::string fifo = dir.file("a.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // A reader that stops early must fail the writes, not end the test.
+    signal(SIGPIPE, SIG_IGN);
+    std::thread writer([&] {
+        int fd = open(fifo.c_str(), O_WRONLY);
+        if (fd < 0)
+            return;
+        // The first piece ends inside the trie: read alone, it would look
+        // like an image with fewer rules.
+        const size_t half = 5892 + 2 * 21;
+        bool ok = write(fd, FIRST.data(), half) == static_cast<ssize_t>(half);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ok = ok && write(fd, FIRST.data() + half, FIRST.size() - half) == static_cast<ssize_t>(FIRST.size() - half);
+        close(fd);
+        EXPECT_TRUE(ok);
+    });
+    run_options opts;
+    opts.cwd = dir.path;
+    run_result r = run_program(LCRMERGE_PATH, {"1", "a.fifo", "b.lcr", "out.lcr"}, opts);
+    writer.join();
+    signal(SIGPIPE, SIG_DFL);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_TRUE(read_file(dir.file("out.lcr")) == MODE1);
 }
 
 }  // namespace
