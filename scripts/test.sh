@@ -7,7 +7,7 @@ here=$(pwd)
 
 # Stages, in order. Each is a function below; `scripts/test.sh native asan`
 # runs only the named ones.
-all_stages=(deps native release asan mipsel mips device_checks device)
+all_stages=(deps native release asan fuzz memcheck mipsel mips device_checks device)
 
 need_pkgs() {  # installs the Debian packages that are missing
     local missing=()
@@ -24,6 +24,10 @@ stage_deps() { need_pkgs cmake g++ make libgtest-dev man-db groff-base; }
 stage_native() { cmake --workflow --preset dev --fresh; }
 stage_release() { cmake --workflow --preset release --fresh; }
 stage_asan() { cmake --workflow --preset asan --fresh; }
+# Each libFuzzer target for 60 s on its committed corpus; any finding fails.
+stage_fuzz() { need_pkgs clang libclang-rt-dev && fuzz/run.sh -t 60; }
+# The native suite under valgrind, child programs included.
+stage_memcheck() { need_pkgs valgrind python3 && scripts/memcheck.sh; }
 # Device builds: the test suites run through qemu user-mode on mipsel (the
 # device) and on big-endian mips (byte-order independence), both with the
 # device's size-optimised settings; GoogleTest is compiled for the target
