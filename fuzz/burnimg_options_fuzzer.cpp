@@ -8,6 +8,8 @@
 // The harness is linked with -Wl,--wrap=malloc: requests above
 // alloc_limit fail, so a huge -b before -c reaches the scan's
 // out-of-memory path instead of the sanitizer's allocation limit.
+#include <sanitizer/common_interface_defs.h>
+
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -24,11 +26,15 @@ namespace {
 
 constexpr size_t alloc_limit = 64 << 20;
 
+// Reported through the sanitizers' channel, which stays open when the
+// fuzzer closes the target's standard error.
 void require(bool ok, const char *what)
 {
     if (ok)
         return;
-    fprintf(stderr, "property broken: %s\n", what);
+    char summary[256];
+    snprintf(summary, sizeof summary, "property broken: %s", what);
+    __sanitizer_report_error_summary(summary);
     abort();
 }
 

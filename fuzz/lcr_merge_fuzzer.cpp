@@ -1,8 +1,14 @@
 // Load, merge and compile, the whole lcrmerge pipeline but the files.
 //
-// Input: one byte whose low bit picks the merge mode, two bytes giving where
-// the rest splits into the first and the second image, then the images.
-// When both load:
+// Input: a flags byte (bit 0 picks the merge mode, bit 1 turns on an
+// allocation failure), two bytes giving where the images split, two bytes
+// naming the allocation of the loads and the merge that fails, then the
+// two images. The target is linked with --wrap=malloc for that failure:
+//   - a load whose allocation fails returns -1 and leaves its tree as it
+//     was; a merge whose allocation fails either still gives the reference
+//     result (the table of second-set keys is only a shortcut) or, in mode
+//     2, reports -1 with a consistent tree holding only reference rules.
+// When both load and the merge succeeds:
 //   - the merge result is checked against a reference merge computed here
 //     from the two loaded rule sets;
 //   - the compiler must accept the merged rule set, and its output must load
@@ -24,7 +30,13 @@
 #include "merge.h"
 #include "tree_check.h"
 
+extern "C" void *__real_malloc(size_t size);
+
 namespace {
+
+long allocations;
+long fail_at;  // the allocation to fail, counted from 1; 0: none
+bool failed;   // whether it has failed
 
 constexpr const char *emergency[] = {"110", "112", "19222"};
 
@@ -69,37 +81,74 @@ size_t trie_nodes_needed(const std::vector<rule> &rules)
     return rules.empty() ? 0 : prefixes.size();
 }
 
+// Loads an image into a tree; a load that met the failing allocation must
+// fail and leave the tree as it was.
+bool load(const uint8_t *image, size_t len, lcr_node **head)
+{
+    const rule_set before = read_rule_set(*head);
+    const bool failed_before = failed;
+    int result = load_lcr_image(scratch_image(image, len), head);
+    check_tree(*head);
+    if (failed && !failed_before)
+        require(result == -1, "a load that ran out of memory succeeded");
+    if (result != 0)
+        require(read_rule_set(*head) == before, "a failed load changed the tree");
+    return result == 0;
+}
+
 }  // namespace
+
+extern "C" void *__wrap_malloc(size_t size)
+{
+    if (fail_at && ++allocations == fail_at) {
+        failed = true;
+        return nullptr;
+    }
+    return __real_malloc(size);
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size < 3)
+    if (size < 5)
         return 0;
     const int mode = (data[0] & 1) ? 2 : 1;
-    const size_t rest = size - 3;
+    const size_t rest = size - 5;
     const size_t split = (data[1] | data[2] << 8) % (rest + 1);
-    const uint8_t *image1 = data + 3;
+    const uint8_t *image1 = data + 5;
     const uint8_t *image2 = image1 + split;
 
     lcr_node *first, *second;
     make_tree(&first);
     make_tree(&second);
-    if (load_lcr_image(scratch_image(image1, split), &first) != 0 ||
-        load_lcr_image(scratch_image(image2, rest - split), &second) != 0) {
+    allocations = 0;
+    failed = false;
+    fail_at = (data[0] & 2) ? (data[3] | data[4] << 8) : 0;
+    if (!load(image1, split, &first) || !load(image2, rest - split, &second)) {
+        fail_at = 0;
         drop_tree(&first);
         drop_tree(&second);
         return 0;
     }
     const rule_set loaded1 = read_rule_set(first);
     const rule_set loaded2 = read_rule_set(second);
+    const std::vector<rule> expected_merge = reference_merge(mode, loaded1.rules, loaded2.rules);
 
     int merged_result = mode == 1 ? clear_routes(first, second) : clear_routes2(first, second);
-    require(merged_result == 0, "merge refused two loaded trees");
+    fail_at = 0;
     check_tree(first);
     require(read_rule_set(second) == loaded2, "merge changed the second set");
     const rule_set merged = read_rule_set(first);
-    require(merged.rules == reference_merge(mode, loaded1.rules, loaded2.rules), "merge result differs from the reference");
     require(merged.providers == loaded1.providers, "merge changed the provider names");
+    if (merged_result != 0) {
+        require(failed && mode == 2, "merge refused two loaded trees");
+        for (const rule &r : merged.rules)
+            require(std::find(expected_merge.begin(), expected_merge.end(), r) != expected_merge.end(),
+                    "a merge that ran out of memory made up a rule");
+        drop_tree(&first);
+        drop_tree(&second);
+        return 0;
+    }
+    require(merged.rules == expected_merge, "merge result differs from the reference");
 
     lcr_node *saved = current_tree;
     current_tree = first;

@@ -59,13 +59,16 @@ std::string compiled(const std::vector<seed_rule> &rules, const std::vector<std:
     return std::string(reinterpret_cast<const char *>(lcr_out_buf), lcr_out_len);
 }
 
-// Merge input: mode byte, split point, first image, second image.
-std::string pair(int mode, const std::string &a, const std::string &b)
+// Merge input: flags (mode, allocation failure on), split point, the
+// allocation to fail, first image, second image.
+std::string pair(int mode, const std::string &a, const std::string &b, unsigned fail_at = 0)
 {
     std::string s;
-    s += static_cast<char>(mode == 2 ? 1 : 0);
+    s += static_cast<char>((mode == 2 ? 1 : 0) | (fail_at ? 2 : 0));
     s += static_cast<char>(a.size() & 0xFF);
     s += static_cast<char>(a.size() >> 8);
+    s += static_cast<char>(fail_at & 0xFF);
+    s += static_cast<char>(fail_at >> 8);
     return s + a + b;
 }
 
@@ -155,6 +158,11 @@ void lcr_seeds()
     put("lcr_merge", "mode2-empty-both", pair(2, compiled({}), compiled({})));
     put("lcr_merge", "mode2-emergency", pair(2, compiled({{"112", 4, 0}, {"1100", -2, 0}}), compiled({{"112", 4, 0}})));
     put("lcr_merge", "mode2-full-pool", pair(2, full, first));
+    // Allocation failures: the first load's buffer, a rule of the second
+    // load, an emergency rule of mode 2.
+    put("lcr_merge", "mode1-oom-first-buffer", pair(1, first, second, 1));
+    put("lcr_merge", "mode1-oom-second-rule", pair(1, first, second, 40));
+    put("lcr_merge", "mode2-oom-emergency-rule", pair(2, compiled({{"0301", 2, 0}}), second, 45));
 }
 
 void burnimg_seeds()

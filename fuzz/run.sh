@@ -86,7 +86,7 @@ for t in "${targets[@]}"; do
     [ -z "$keep" ] && rm -rf "$work"
     if [ $rc -ne 0 ]; then
         echo "*** $t: finding (exit $rc), see $log and $findings"
-        grep -E 'ERROR|property broken|Test unit written' "$log" | head -5
+        grep -E 'ERROR|SUMMARY|property broken|Test unit written' "$log" | head -5
         failed+=("$t")
     fi
 done

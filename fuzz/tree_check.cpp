@@ -1,6 +1,7 @@
 #include "tree_check.h"
 
 #include <fcntl.h>
+#include <sanitizer/common_interface_defs.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -37,7 +38,12 @@ void require(bool ok, const char *what)
 {
     if (ok)
         return;
-    fprintf(stderr, "property broken: %s\n", what);
+    // The sanitizers' report channel stays open when the fuzzer closes the
+    // target's standard error (-close_fd_mask), so the message reaches the
+    // log either way.
+    char summary[256];
+    snprintf(summary, sizeof summary, "property broken: %s", what);
+    __sanitizer_report_error_summary(summary);
     abort();
 }
 
