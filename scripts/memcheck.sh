@@ -26,10 +26,11 @@ logs=$build/memcheck
 rm -rf "$logs"
 mkdir -p "$logs"
 
-# The commands CTest would run, as "executable<TAB>arguments...". GoogleTest
-# cases become one line per test program, run once with every case.
+# The commands CTest would run, as "folder<TAB>executable<TAB>arguments...",
+# the folder being the one the test runs in. GoogleTest cases become one line
+# per test program, run once with every case.
 commands=$(cd "$build" && ctest --show-only=json-v1 | python3 -c '
-import json, sys
+import json, os, sys
 seen = set()
 for t in json.load(sys.stdin)["tests"]:
     cmd = t.get("command") or []
@@ -37,7 +38,11 @@ for t in json.load(sys.stdin)["tests"]:
         continue
     if any(a.startswith("--gtest_filter=") for a in cmd[1:]):
         cmd = [cmd[0]]
-    key = "\t".join(cmd)
+    wd = os.path.dirname(cmd[0])
+    for p in t.get("properties", []):
+        if p["name"] == "WORKING_DIRECTORY":
+            wd = p["value"]
+    key = "\t".join([wd] + cmd)
     if key not in seen:
         seen.add(key)
         print(key)
@@ -50,11 +55,14 @@ valgrind_opts=(
     --log-file="$logs/vg.%p.log"
 )
 
-# Runs one test command under valgrind; its output goes to a file of its own.
+# Runs one test command under valgrind in the folder given first; its output
+# goes to a file of its own.
 run_one() {
-    local exe=$1 name=${1#"$build"/} start=$SECONDS
-    local out=$logs/${name//\//_}.out
-    if (cd "$(dirname "$exe")" && valgrind "${valgrind_opts[@]}" "$@" >"$out" 2>&1); then
+    local wd=$1
+    shift
+    local name=${1#"$build"/} start=$SECONDS
+    local out=$logs/${name//\//_}.$$.$RANDOM.out
+    if (cd "$wd" && valgrind "${valgrind_opts[@]}" "$@" >"$out" 2>&1); then
         echo "ran   $name ${*:2} ($((SECONDS - start)) s)"
     else
         echo "FAIL  $name ${*:2}: exit status $? (output in $out)"
@@ -67,7 +75,9 @@ run_one() {
 failed=0
 skipped=0
 running=0
-while IFS=$'\t' read -r -a cmd; do
+while IFS=$'\t' read -r -a fields; do
+    wd=${fields[0]}
+    cmd=("${fields[@]:1}")
     exe=${cmd[0]}
     # Only programs of this build are checked; scripts and host tools that
     # a test runs as its command are left to the ordinary test run.
@@ -80,7 +90,7 @@ while IFS=$'\t' read -r -a cmd; do
         wait -n || failed=$((failed + 1))
         running=$((running - 1))
     fi
-    run_one "${cmd[@]}" &
+    run_one "$wd" "${cmd[@]}" &
     running=$((running + 1))
 done <<<"$commands"
 while [ $running -gt 0 ]; do
