@@ -8,10 +8,10 @@
 
 namespace {
 
-// Route and provider values meaning "this child is absent" in rule specs.
+// Route and provider values meaning "this child is absent" in rule descriptions.
 constexpr int32_t ABSENT = INT32_MIN;
 
-struct rule_spec {
+struct rule_desc {
     const char *number;  // null: no "Number" child
     int32_t route;
     int32_t provider;
@@ -34,7 +34,7 @@ struct merge_fixture : ::testing::Test {
 
     // Appends a Group with children in the loader's order; ABSENT or a null
     // number leaves that child out.
-    static void add(lcr_node *&head, const rule_spec &r)
+    static void add(lcr_node *&head, const rule_desc &r)
     {
         lcr_node *routing = lcr_find_sibling(head, NODE_ROUTING);
         lcr_node *group = kelmar_alloc_node(routing, &head, NODE_GROUP);
@@ -45,7 +45,7 @@ struct merge_fixture : ::testing::Test {
         if (r.provider != ABSENT)
             lcr_set_int(kelmar_alloc_node(group, &head, NODE_PROVIDER), r.provider);
     }
-    static void add_all(lcr_node *&head, const std::vector<rule_spec> &rules)
+    static void add_all(lcr_node *&head, const std::vector<rule_desc> &rules)
     {
         for (const auto &r : rules)
             add(head, r);
@@ -102,9 +102,9 @@ TEST(SameProvider, OnlyTheFirstRulesProviderCounts)
 // number with a match, D has no counterpart.
 TEST_F(merge_fixture, WorkedExampleBothModes)
 {
-    const std::vector<rule_spec> first = {
+    const std::vector<rule_desc> first = {
         {"0301", 2, 0}, {"0302", -2, 3}, {"110", -2, 0}, {"0900", -3, 0}};
-    const std::vector<rule_spec> second = {
+    const std::vector<rule_desc> second = {
         {"0301", 2, 0}, {"0302", -2, 3}, {"110", -2, 0}, {"0800", 1, 0}};
     struct row { int mode; strings expected; };
     for (const row &r : {row{1, {"0301/2/0", "110/-2/0"}},
@@ -122,7 +122,7 @@ TEST_F(merge_fixture, WorkedExampleBothModes)
 // exactly when they match, mode 2 removes it exactly then.
 TEST_F(merge_fixture, MatchingRules)
 {
-    struct row { const char *what; rule_spec a, b; bool match; };
+    struct row { const char *what; rule_desc a, b; bool match; };
     const row rows[] = {
         {"identical, provider 0", {"0301", -2, 0}, {"0301", -2, 0}, true},
         {"second provider ignored", {"0301", -2, 0}, {"0301", -2, 5}, true},
@@ -191,7 +191,7 @@ TEST_F(merge_fixture, ModeOneAgainstNoRulesKeepsOnlyTheSkeleton)
 
 TEST_F(merge_fixture, EmergencyNumbersAndNearMisses)
 {
-    const std::vector<rule_spec> rules = {{"110", -2, 0}, {"1100", -2, 0}, {"11", -2, 0}, {"112", 3, 0},
+    const std::vector<rule_desc> rules = {{"110", -2, 0}, {"1100", -2, 0}, {"11", -2, 0}, {"112", 3, 0},
                                           {"0112", -2, 0}, {"19222", -3, 0}, {"1922", -3, 0}};
     add_all(set1, rules);
     add_all(set2, rules);
