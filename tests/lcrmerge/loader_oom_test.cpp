@@ -1,48 +1,17 @@
 // The loader when memory runs out. This executable is linked with
 // --wrap=malloc, so every allocation of the code under test passes through
-// __wrap_malloc below and any one of them can be made to fail.
+// wrap_malloc (tests/support) and any one of them can be made to fail.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "image_writer.h"
 #include "loader.h"
+#include "rule_numbers.h"
 #include "run_program.h"
-
-extern "C" void *__real_malloc(size_t size);
-
-namespace {
-
-// Allocations made since counting began, and the one to fail (0: none).
-long allocations = 0;
-long fail_at = 0;
-
-}  // namespace
-
-extern "C" void *__wrap_malloc(size_t size)
-{
-    if (fail_at && ++allocations == fail_at)
-        return nullptr;
-    return __real_malloc(size);
-}
+#include "wrap_malloc.h"
 
 namespace {
-
-// Rules as "number;" in tree order; a Group without all three of its
-// children shows as "broken;".
-std::string rules(const lcr_node *routing)
-{
-    std::string s;
-    for (const lcr_node *g = routing->child; g; g = g->next) {
-        if (!lcr_name_is(g, NODE_GROUP))
-            continue;
-        const lcr_node *number = lcr_find_sibling(g->child, NODE_NUMBER);
-        bool whole = number && lcr_find_sibling(g->child, NODE_ROUTE) && lcr_find_sibling(g->child, NODE_PROVIDER);
-        s += whole ? std::string(lcr_value_string(number)) + ";" : "broken;";
-    }
-    return s;
-}
 
 struct outcome {
     int result;
@@ -59,11 +28,10 @@ outcome load_failing(const std::string &path, long nth)
     lcr_set_int(kelmar_alloc_node(g, &head, NODE_ROUTE), 1);
     lcr_set_string(kelmar_alloc_node(g, &head, NODE_NUMBER), "999", 20);
     lcr_set_int(kelmar_alloc_node(g, &head, NODE_PROVIDER), 0);
-    allocations = 0;
-    fail_at = nth;
+    wrap_malloc_fail_nth(nth);
     int result = load_lcr_image(path.c_str(), &head);
-    fail_at = 0;
-    outcome out{result, rules(head)};
+    wrap_malloc_disarm();
+    outcome out{result, rule_numbers(head)};
     kelmar_free_node(head);
     return out;
 }

@@ -2,44 +2,13 @@
 // --wrap=malloc, so any one allocation of the code under test can fail.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "merge.h"
-
-extern "C" void *__real_malloc(size_t size);
-
-namespace {
-
-// Allocations made since counting began, and the one to fail (0: none).
-long allocations = 0;
-long fail_at = 0;
-
-}  // namespace
-
-extern "C" void *__wrap_malloc(size_t size)
-{
-    if (fail_at && ++allocations == fail_at)
-        return nullptr;
-    return __real_malloc(size);
-}
+#include "rule_numbers.h"
+#include "wrap_malloc.h"
 
 namespace {
-
-// The numbers of the whole rules under "Routing"; a Group that lacks one of
-// its three children shows as "broken".
-std::string rules(const lcr_node *routing)
-{
-    std::string s;
-    for (const lcr_node *g = routing->child; g; g = g->next) {
-        if (!lcr_name_is(g, NODE_GROUP))
-            continue;
-        const lcr_node *number = lcr_find_sibling(g->child, NODE_NUMBER);
-        bool whole = number && lcr_find_sibling(g->child, NODE_ROUTE) && lcr_find_sibling(g->child, NODE_PROVIDER);
-        s += whole ? std::string(lcr_value_string(number)) + ";" : "broken;";
-    }
-    return s;
-}
 
 // A rule is four nodes of two blocks each; whichever of the eight fails,
 // nothing of the rule stays.
@@ -48,12 +17,11 @@ TEST(MergeOutOfMemory, AddRuleLeavesNoHalfBuiltRule)
     for (long nth = 1; nth <= 9; nth++) {
         lcr_node *head = nullptr;
         build_lcr_skeleton(&head);
-        allocations = 0;
-        fail_at = nth;
+        wrap_malloc_fail_nth(nth);
         int result = add_rule(head, &head, "112", -2, 0);
-        fail_at = 0;
+        wrap_malloc_disarm();
         EXPECT_EQ(result, nth <= 8 ? -1 : 0) << nth;
-        EXPECT_EQ(rules(head), nth <= 8 ? "" : "112;") << nth;
+        EXPECT_EQ(rule_numbers(head), nth <= 8 ? "" : "112;") << nth;
         kelmar_free_list(head);
     }
 }
@@ -65,11 +33,10 @@ TEST(MergeOutOfMemory, ModeTwoFailsWhenAnEmergencyRuleIsMissing)
     lcr_node *set1 = nullptr, *set2 = nullptr;
     build_lcr_skeleton(&set1);
     build_lcr_skeleton(&set2);
-    allocations = 0;
-    fail_at = 3;  // the "Route" node of the rule for 110
+    wrap_malloc_fail_nth(3);  // the "Route" node of the rule for 110
     EXPECT_EQ(clear_routes2(set1, set2), -1);
-    fail_at = 0;
-    EXPECT_EQ(rules(set1), "112;19222;");
+    wrap_malloc_disarm();
+    EXPECT_EQ(rule_numbers(set1), "112;19222;");
     kelmar_free_list(set1);
     kelmar_free_list(set2);
 }
@@ -87,11 +54,10 @@ TEST(MergeOutOfMemory, KeyTableIsOnlyAShortcut)
                 add_rule(set1, &set1, n, 2, 0);
             for (const char *n : {"0301", "110", "0800"})
                 add_rule(set2, &set2, n, 2, 0);
-            allocations = 0;
-            fail_at = nth;
+            wrap_malloc_fail_nth(nth);
             EXPECT_EQ(mode == 1 ? clear_routes(set1, set2) : clear_routes2(set1, set2), 0);
-            fail_at = 0;
-            EXPECT_EQ(rules(set1), mode == 1 ? "0301;110;" : "0302;110;0900;112;19222;") << mode << " " << nth;
+            wrap_malloc_disarm();
+            EXPECT_EQ(rule_numbers(set1), mode == 1 ? "0301;110;" : "0302;110;0900;112;19222;") << mode << " " << nth;
             kelmar_free_list(set1);
             kelmar_free_list(set2);
         }

@@ -2,25 +2,10 @@
 // --wrap=malloc, so any one allocation of the code under test can fail.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <string>
 
 #include "tree.h"
-
-extern "C" void *__real_malloc(size_t size);
-
-namespace {
-
-long allocations = 0;
-long fail_at = 0;  // the allocation to fail, counted from 1; 0: none
-
-}  // namespace
-
-extern "C" void *__wrap_malloc(size_t size)
-{
-    if (fail_at && ++allocations == fail_at)
-        return nullptr;
-    return __real_malloc(size);
-}
+#include "wrap_malloc.h"
 
 namespace {
 
@@ -35,10 +20,9 @@ TEST(TreeOutOfMemory, SkeletonIsWholeOrAbsent)
             SCOPED_TRACE("allocation " + std::to_string(nth) + (other_first ? " after another node" : ""));
             lcr_node *head = nullptr;
             lcr_node *other = other_first ? kelmar_alloc_node(nullptr, &head, "Other") : nullptr;
-            allocations = 0;
-            fail_at = nth;
+            wrap_malloc_fail_nth(nth);
             int result = build_lcr_skeleton(&head);
-            fail_at = 0;
+            wrap_malloc_disarm();
             lcr_node *routing = lcr_find_sibling(head, NODE_ROUTING);
             if (nth <= 24) {
                 EXPECT_EQ(result, -1);

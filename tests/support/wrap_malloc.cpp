@@ -1,0 +1,38 @@
+#include "wrap_malloc.h"
+
+#include <cstddef>
+
+extern "C" void *__real_malloc(size_t size);
+
+namespace {
+
+// Allocations made since counting began, and the one to fail (0: none).
+long allocations = 0;
+long fail_at = 0;
+
+}  // namespace
+
+// Counting goes on after the armed allocation has failed, so each later
+// one succeeds until the test disarms.
+extern "C" void *__wrap_malloc(size_t size)
+{
+    if (fail_at && ++allocations == fail_at)
+        return nullptr;
+    return __real_malloc(size);
+}
+
+void wrap_malloc_fail_nth(long nth)
+{
+    allocations = 0;
+    fail_at = nth;
+}
+
+void wrap_malloc_disarm()
+{
+    fail_at = 0;
+}
+
+long wrap_malloc_count()
+{
+    return allocations;
+}
