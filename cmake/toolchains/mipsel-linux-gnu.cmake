@@ -1,21 +1,4 @@
 # Cross build for the device: 32-bit little-endian MIPS, Linux.
-#
-# Debian's mipsel-linux-gnu cross compiler links against its own copy of the
-# target's C library under /usr/mipsel-linux-gnu. Test programs and the
-# programs they start run on the build machine through qemu's user-mode
-# emulator, with -L pointing it at that same tree for the dynamic loader and
-# the shared libraries.
-set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR mipsel)
-
 set(DEVTOOLS_TARGET_TRIPLE mipsel-linux-gnu)
-set(CMAKE_C_COMPILER ${DEVTOOLS_TARGET_TRIPLE}-gcc)
-set(CMAKE_CXX_COMPILER ${DEVTOOLS_TARGET_TRIPLE}-g++)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${DEVTOOLS_TARGET_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-mipsel;-L;/usr/${DEVTOOLS_TARGET_TRIPLE})
+set(DEVTOOLS_TARGET_EMULATOR qemu-mipsel)
+include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)
