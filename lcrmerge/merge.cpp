@@ -107,6 +107,37 @@ bool has_match(const rule_key &key, const merge_sets &m)
     return false;
 }
 
+// Whether a rule of the first set, by its key, is to be removed.
+using rule_filter = bool (*)(const rule_key &, const merge_sets &);
+
+// Removes each rule of the first set for which `drop` holds, then frees the
+// key table. The two modes walk the same way and differ only in `drop`.
+void remove_rules(merge_sets &m, rule_filter drop)
+{
+    lcr_node *next;
+    for (lcr_node *c = m.routing1->child; c; c = next) {
+        // Taken before a removal frees c, so the walk visits every rule once.
+        next = c->next;
+        if (lcr_name_is(c, NODE_GROUP) && drop(read_rule_key(c), m))
+            kelmar_free_node(c);
+    }
+    free(m.keys);
+    m.keys = nullptr;
+}
+
+// Mode 1 keeps only the rules the second set matches.
+bool unmatched(const rule_key &key, const merge_sets &m)
+{
+    return !has_match(key, m);
+}
+
+// Mode 2 removes the rules the second set matches, but never an emergency
+// number's.
+bool matched_and_not_emergency(const rule_key &key, const merge_sets &m)
+{
+    return !is_emergency(key.number) && has_match(key, m);
+}
+
 bool carries_number(const lcr_node *routing, const char *number)
 {
     for (const lcr_node *c = routing->child; c; c = c->next) {
@@ -160,14 +191,7 @@ int clear_routes(lcr_node *set1, lcr_node *set2)
     merge_sets m;
     if (!open_sets(set1, set2, &m))
         return -1;
-    lcr_node *next;
-    for (lcr_node *c = m.routing1->child; c; c = next) {
-        // Taken before a removal frees c, so the walk visits every rule once.
-        next = c->next;
-        if (lcr_name_is(c, NODE_GROUP) && !has_match(read_rule_key(c), m))
-            kelmar_free_node(c);
-    }
-    free(m.keys);
+    remove_rules(m, unmatched);
     return 0;
 }
 
@@ -176,16 +200,7 @@ int clear_routes2(lcr_node *set1, lcr_node *set2)
     merge_sets m;
     if (!open_sets(set1, set2, &m))
         return -1;
-    lcr_node *next;
-    for (lcr_node *c = m.routing1->child; c; c = next) {
-        next = c->next;
-        if (!lcr_name_is(c, NODE_GROUP))
-            continue;
-        rule_key key = read_rule_key(c);
-        if (!is_emergency(key.number) && has_match(key, m))
-            kelmar_free_node(c);
-    }
-    free(m.keys);
+    remove_rules(m, matched_and_not_emergency);
     // Checked one at a time against the current children, so a rule added
     // for one number counts when the next is looked for. A rule that cannot
     // be added (memory ran out) fails the merge: a rule set without its
