@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
+#include "burn_in_process.h"
 #include "cycle.h"
 #include "image_fixture.h"
-#include "stdout_capture.h"
 
 namespace {
 
@@ -144,24 +144,9 @@ const std::string image = make_image(150000);
 const std::string before(1000, 'Z');  // what the target holds before a run
 
 // Scans "P args..." and runs the cycle on the fake files "img" and "tgt".
-struct burn_result {
-    int status;
-    std::string out;
-};
-
 burn_result burn(std::vector<std::string> args)
 {
-    std::vector<char *> argv{const_cast<char *>("P")};
-    for (auto &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    burn_options o;
-    stdout_capture cap;
-    int status = scan_options(static_cast<int>(argv.size() - 1), argv.data(), "P", &o);
-    if (status == 0)
-        status = run_burn(&o, "P", fake::ops);
-    release_options(&o);
-    return {status, cap.text()};
+    return burn_in_process(std::move(args), fake::ops);
 }
 
 struct fault_case {

@@ -9,12 +9,13 @@
 
 #include <cerrno>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "burn_in_process.h"
 #include "cycle.h"
 #include "image_fixture.h"
 #include "run_program.h"
-#include "stdout_capture.h"
 
 namespace {
 
@@ -70,29 +71,16 @@ ssize_t fake_write(int fd, const void *buf, size_t len)
 
 const file_ops ops = {fake_open, fake_read, fake_write, close, fstat};
 
-struct burn_result {
-    int status;
-    std::string out;
-};
-
+// Runs "P args..." with the counts at zero and "img" and "tgt" standing
+// for those files in `dir`.
 burn_result burn(const scratch_dir &dir, std::vector<std::string> args)
 {
     fill_writes = target_reads = target_opens = 0;
     target_read_fd = -1;
-    std::vector<char *> argv{const_cast<char *>("P")};
-    for (auto &a : args) {
+    for (auto &a : args)
         if (a == "img" || a == "tgt")
             a = dir.file(a);
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    burn_options o;
-    stdout_capture cap;
-    int status = scan_options(static_cast<int>(argv.size() - 1), argv.data(), "P", &o);
-    if (status == 0)
-        status = run_burn(&o, "P", ops);
-    release_options(&o);
-    return {status, cap.text()};
+    return burn_in_process(std::move(args), ops);
 }
 
 class CycleFault : public ::testing::Test {
