@@ -39,6 +39,8 @@ uint8_t lcr_out_buf[LCR_IMAGE_MAX];
 uint32_t lcr_out_len;
 // Where the serialiser writes its next field.
 uint32_t lcr_out_pos;
+// Rules of the last compile that did not go into the trie.
+uint32_t lcr_dropped_rules;
 
 namespace {
 
@@ -116,6 +118,7 @@ void clear_state()
     memset(timetables, 0, sizeof timetables);
     trie_root = nullptr;
     trie_count = 0;
+    lcr_dropped_rules = 0;
     lcr_out_len = 0;
     memset(lcr_out_buf, 0, sizeof lcr_out_buf);
 }
@@ -150,7 +153,8 @@ void collect_provider_names(const lcr_node *routing)
 }
 
 // One trie entry per Group with a Number. A rule that fails to go in has
-// already said why on stderr; it is dropped and the others still go in.
+// already said why on stderr; it is dropped and counted, and the others
+// still go in, so that every fault of the rule set is reported in one run.
 void insert_rules(const lcr_node *routing)
 {
     for (const lcr_node *group = routing->child; group; group = group->next) {
@@ -174,7 +178,8 @@ void insert_rules(const lcr_node *routing)
         digits[LCR_VALUE_SIZE] = '\0';
         // Doubling wraps like the 32-bit arithmetic of the device.
         auto provider_value = static_cast<int32_t>(static_cast<uint32_t>(provider) * 2u);
-        trie_insert(digits, route_to_area(route, provider_value));
+        if (trie_insert(digits, route_to_area(route, provider_value)) != 0)
+            lcr_dropped_rules++;
     }
 }
 

@@ -63,16 +63,15 @@ int write_image(const char *path)
 // that would come back from the image as something else. Everything the
 // compiler checks itself is left to it, and its messages and outcome are
 // those of lcrmerge: a rule it drops (a character other than 0 to 9, a
-// number given twice, no trie record left) costs that rule alone and the
-// image is written all the same; a rule set it refuses (an area byte
-// without timetable) leaves the old image in place.
+// number given twice, no trie record left) and a rule set it refuses (an
+// area byte without timetable) both leave the old image in place.
 int compile_and_write(const char *text, const rule_list *list, const char *image)
 {
     if (!build_tree(list)) {
         report(text, "out of memory");
         return EXIT_TROUBLE;
     }
-    if (compile_lcr() != 0)
+    if (compile_lcr() != 0 || lcr_dropped_rules != 0)
         return EXIT_REJECTED;
     return write_image(image);
 }
