@@ -154,6 +154,7 @@ struct compile_case {
     int rc;
     std::vector<record> records;  // the whole trie when rc is 0
     int providers = 10;           // "Provider" nodes kept, from provider 0 up
+    uint32_t dropped = 0;         // rules the trie did not take, when rc is 0
 };
 
 void PrintTo(const compile_case &c, std::ostream *os) { *os << c.name; }
@@ -169,11 +170,13 @@ TEST_P(compile_cases, MessageAndImage)
     // Leftovers of an earlier run must not show through.
     memset(lcr_out_buf, 0xAA, sizeof lcr_out_buf);
     lcr_out_len = 123;
+    lcr_dropped_rules = 77;
     int rc;
     EXPECT_EQ(compile(rc), c.err);
     EXPECT_EQ(rc, c.rc);
     if (c.rc == 0) {
         EXPECT_EQ(compiled(), layout_image(c.records));
+        EXPECT_EQ(lcr_dropped_rules, c.dropped);
     } else {
         EXPECT_EQ(lcr_out_len, 0u);
         EXPECT_TRUE(buffer_all_zero());
@@ -182,14 +185,19 @@ TEST_P(compile_cases, MessageAndImage)
 
 const compile_case cases[] = {
     {"IllegalLetterKeepsPathWithoutArea", {{"12a", 3, {}}}, "ERROR: Illegal number digit = 61!\n", 0,
-     {{255, {{1, 1}}}, {255, {{2, 2}}}, {255, {}}}},
-    {"IllegalHighByteIsPrintedUnsigned", {{"\xe9", {}, {}}}, "ERROR: Illegal number digit = e9!\n", 0, {{255, {}}}},
+     {{255, {{1, 1}}}, {255, {{2, 2}}}, {255, {}}}, 10, 1},
+    {"IllegalHighByteIsPrintedUnsigned", {{"\xe9", {}, {}}}, "ERROR: Illegal number digit = e9!\n", 0, {{255, {}}},
+     10, 1},
     {"CharacterBelowZeroIsIllegal", {{"4/", {}, {}}, {"4", {}, {}}}, "ERROR: Illegal number digit = 2f!\n", 0,
-     {{255, {{4, 1}}}, {0, {}}}},
+     {{255, {{4, 1}}}, {0, {}}}, 10, 1},
     {"DuplicateSameArea", {{"7", 3, {}}, {"7", 3, 4}}, "ERROR : duplikate Entry for number 7\n", 0,
-     {{255, {{7, 1}}}, {4, {}}}},
+     {{255, {{7, 1}}}, {4, {}}}, 10, 1},
     {"DuplicateDifferentAreaKeepsFirst", {{"7", 3, {}}, {"7", {}, 2}},
-     "ERROR : duplikate Entry for number 7 with different Areas\n", 0, {{255, {{7, 1}}}, {4, {}}}},
+     "ERROR : duplikate Entry for number 7 with different Areas\n", 0, {{255, {{7, 1}}}, {4, {}}}, 10, 1},
+    {"EveryDroppedRuleCounts", {{"7", 3, {}}, {"x", {}, {}}, {"7", 3, {}}, {"8", 1, {}}, {"7", {}, 2}},
+     "ERROR: Illegal number digit = 78!\nERROR : duplikate Entry for number 7\n"
+     "ERROR : duplikate Entry for number 7 with different Areas\n",
+     0, {{255, {{7, 1}, {8, 2}}}, {4, {}}, {2, {}}}, 10, 3},
     {"AreaWithoutTimetableFails", {{"1", 2, {}}, {"12", 70, {}}},
      "ERROR Area 71 timetable does not exist (Tree point 2)\n", -1, {}},
     {"FirstAreaPastNoTimetableFails", {{"6", 64, {}}}, "ERROR Area 65 timetable does not exist (Tree point 1)\n", -1, {}},
@@ -223,6 +231,7 @@ TEST_F(compiler_fixture, FullPoolDropsOnlyRulesNeedingNewNodes)
     int rc;
     EXPECT_EQ(compile(rc), "ERROR  Telefon locate tree too large\nERROR  Telefon locate tree too large\n");
     EXPECT_EQ(rc, 0);
+    EXPECT_EQ(lcr_dropped_rules, 2u);
     ASSERT_EQ(lcr_out_len, 16371u);
     std::string img = compiled();
     EXPECT_EQ(area_at(img, "387"), 2);
@@ -242,6 +251,7 @@ TEST_F(compiler_fixture, NoRoutingLeavesBufferAndLength)
     lcr_node *other = nullptr;
     kelmar_alloc_node(nullptr, &other, "Other");
     current_tree = other;
+    lcr_dropped_rules = 5;
     EXPECT_EQ(compile(rc), "");
     EXPECT_EQ(rc, -1);
     current_tree = nullptr;
@@ -249,6 +259,7 @@ TEST_F(compiler_fixture, NoRoutingLeavesBufferAndLength)
     current_tree = routing;
     kelmar_free_node(other);
     EXPECT_EQ(compiled(), before);
+    EXPECT_EQ(lcr_dropped_rules, 5u);
 }
 
 // Provider 3's name lies in slots 6 and 7 (offsets 70 to 91); whatever its
