@@ -160,6 +160,77 @@ INSTANTIATE_TEST_SUITE_P(Driver, driver_args, ::testing::ValuesIn(ARGS_CASES),
                              return name;
                          });
 
+// A first set whose trie takes all 499 records the compiler has: the root,
+// the ten one-digit and hundred two-digit paths, the 388 three-digit
+// numbers 400 to 787. Every number has route 1 (area 2). Mode 2 against
+// DROP_40 keeps them all but "40", whose record 400 to 409 still need, and
+// then finds no record for 110, 112 ("11" is there, "110" and "112" are
+// not) or 19222 ("192").
+std::string full_pool()
+{
+    std::vector<std::string> numbers;
+    for (int n = 0; n < 100; n++)
+        numbers.push_back(std::to_string(n / 10) + std::to_string(n % 10));
+    for (int n = 400; n < 788; n++)
+        numbers.push_back(std::to_string(n));
+    std::vector<rule> rules;
+    for (const std::string &n : numbers)
+        rules.push_back({n.c_str(), 2});
+    return image(rules);
+}
+
+const std::string DROP_40 = image({{"40", 2}});
+const std::string POOL_FULL = "ERROR  Telefon locate tree too large\n";
+
+// Runs whose merged rule set the compiler cannot take whole. `output` as in
+// args_case; out.lcr holds OLD before every run.
+struct pool_case {
+    const char *what;
+    const char *mode;
+    int status;
+    std::string err;
+    std::string output;
+};
+
+const pool_case POOL_CASES[] = {
+    {"mode 2 without room for the emergency numbers", "2", 1, POOL_FULL + POOL_FULL + POOL_FULL, OLD},
+    {"mode 1 on the same images", "1", 0, "", DROP_40},
+};
+
+void PrintTo(const pool_case &c, std::ostream *os)
+{
+    *os << c.what;
+}
+
+struct driver_pool : driver, ::testing::WithParamInterface<pool_case> {};
+
+TEST_P(driver_pool, Row)
+{
+    const pool_case &c = GetParam();
+    write_file(dir.file("first.lcr"), full_pool());
+    write_file(dir.file("second.lcr"), DROP_40);
+    write_file(dir.file("out.lcr"), OLD);
+    const ino_t before = inode(dir.file("out.lcr"));
+    run_result r = run({c.mode, "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"});
+    EXPECT_EQ(r.exit_code, c.status);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_TRUE(read_file(dir.file("out.lcr")) == c.output) << "out.lcr differs";
+    // A refused run does not even replace the file with a copy of itself.
+    if (c.status != 0) {
+        EXPECT_EQ(inode(dir.file("out.lcr")), before);
+    }
+    expect_files({"out.lcr"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Driver, driver_pool, ::testing::ValuesIn(POOL_CASES),
+                         [](const auto &info) {
+                             std::string name;
+                             for (char ch : std::string(info.param.what))
+                                 name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                             return name;
+                         });
+
 // The second input is a FIFO without a writer: opening it would block, so a
 // run that ends at once has not opened it.
 TEST_F(driver, SecondInputNotOpenedAfterFirstFails)
