@@ -6,7 +6,6 @@
 // writes a rule set with rules missing.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 
 #include <set>
 #include <string>
@@ -33,18 +32,6 @@ std::string image(std::initializer_list<std::pair<const char *, uint8_t>> rules)
 const std::string FIRST = image({{"0301", 3}, {"0302", 13}, {"110", 0}, {"0900", 64}, {"0301555", 3}});
 const std::string SECOND = image({{"0301", 3}, {"0302", 13}, {"110", 0}, {"0800", 2}});
 const std::string OLD = "old output bytes\n";
-
-std::set<std::string> entries(const std::string &dir)
-{
-    std::set<std::string> names;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (dirent64 *e = readdir64(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                names.insert(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
 
 struct lcrmerge_oom : ::testing::TestWithParam<const char *> {
     scratch_dir dir;
@@ -86,7 +73,7 @@ TEST_P(lcrmerge_oom, FailsWholeOrSucceedsWhole)
                 EXPECT_EQ(r.exit_code, 1);
                 EXPECT_EQ(read_file(out), OLD);
             }
-            EXPECT_EQ(entries(dir.path), (std::set<std::string>{"first.lcr", "second.lcr", "out.lcr", "report"}));
+            EXPECT_EQ(dir_entries(dir.path), (std::set<std::string>{"first.lcr", "second.lcr", "out.lcr", "report"}));
         }
     }
 }

@@ -2,7 +2,6 @@
 // what happens to the output file.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,21 +41,6 @@ const std::string MODE1 = image({{"0301", 3}, {"110", 0}});
 const std::string MODE2 = image({{"0302", 13}, {"0900", 64}, {"110", 0}, {"112", 0}, {"19222", 0}});
 const std::string OLD = "old output bytes\n";
 
-// readdir64: a 32-bit program (under an emulator) fails with plain readdir
-// on file systems whose folder offsets need 64 bits.
-std::set<std::string> entries(const std::string &dir)
-{
-    std::set<std::string> names;
-    DIR *d = opendir(dir.c_str());
-    if (!d)
-        return names;
-    while (dirent64 *e = readdir64(d))
-        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-            names.insert(e->d_name);
-    closedir(d);
-    return names;
-}
-
 ino_t inode(const std::string &path)
 {
     struct stat st {};
@@ -90,7 +74,7 @@ struct driver : ::testing::Test {
     void expect_files(std::set<std::string> extra)
     {
         extra.insert({"first.lcr", "second.lcr"});
-        EXPECT_EQ(entries(dir.path), extra);
+        EXPECT_EQ(dir_entries(dir.path), extra);
     }
 };
 
@@ -301,7 +285,7 @@ TEST_F(driver, OutputThatIsAFolderFails)
 {
     ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0700), 0);
     EXPECT_EQ(run({"1", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/sub"}).exit_code, 1);
-    EXPECT_TRUE(entries(dir.file("sub")).empty());
+    EXPECT_TRUE(dir_entries(dir.file("sub")).empty());
 }
 
 TEST_F(driver, FullDeviceFails)
@@ -348,8 +332,8 @@ TEST_F(driver, SymbolicLinkOutputReplacesItsTarget)
     char text[64] = {};
     EXPECT_GT(readlink(dir.file("a/link").c_str(), text, sizeof text - 1), 0);
     EXPECT_STREQ(text, "../b/target.lcr");
-    EXPECT_EQ(entries(dir.file("a")), std::set<std::string>({"link", "dangling"}));
-    EXPECT_EQ(entries(dir.file("b")), std::set<std::string>({"target.lcr", "new.lcr"}));
+    EXPECT_EQ(dir_entries(dir.file("a")), std::set<std::string>({"link", "dangling"}));
+    EXPECT_EQ(dir_entries(dir.file("b")), std::set<std::string>({"target.lcr", "new.lcr"}));
 }
 
 // A FIFO cannot be replaced; the image goes through it. The test holds the
@@ -386,7 +370,7 @@ TEST_F(driver, FolderPermissionsWithoutRoot)
     // A write-protected file is not replaced behind its back.
     EXPECT_EQ(run({"1", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/ro/locked.lcr"}).exit_code, 1);
     EXPECT_EQ(read_file(dir.file("ro/locked.lcr")), OLD);
-    EXPECT_EQ(entries(dir.file("ro")), std::set<std::string>({"out.lcr", "locked.lcr"}));
+    EXPECT_EQ(dir_entries(dir.file("ro")), std::set<std::string>({"out.lcr", "locked.lcr"}));
 }
 
 }  // namespace

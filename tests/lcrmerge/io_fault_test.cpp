@@ -3,7 +3,6 @@
 // nothing; a run whose output names an input reads that input whole first.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -86,18 +85,6 @@ INSTANTIATE_TEST_SUITE_P(Files, lcrmerge_io, ::testing::Values(
     io_case{"FailedRunKeepsInputThatIsOutput", {"3", "a.lcr", "b.lcr", "a.lcr"}, 1, FIRST, SECOND, OLD}),
     [](const auto &info) { return std::string(info.param.name); });
 
-std::set<std::string> entries(const std::string &dir)
-{
-    std::set<std::string> names;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (dirent64 *e = readdir64(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                names.insert(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
-
 // The output's first write misbehaves. A short write is carried on; a write
 // that takes nothing or fails ends the run with the old output in place and
 // no unfinished replacement left behind.
@@ -125,7 +112,7 @@ TEST(LcrmergeWriteFaults, OutputWriteZeroErrorOrShort)
         EXPECT_EQ(r.exit_code, c.status);
         EXPECT_EQ(r.out + r.err, "");
         EXPECT_TRUE(read_file(dir.file("out.lcr")) == c.out);
-        EXPECT_EQ(entries(dir.path), (std::set<std::string>{"a.lcr", "b.lcr", "out.lcr", "report"}));
+        EXPECT_EQ(dir_entries(dir.path), (std::set<std::string>{"a.lcr", "b.lcr", "out.lcr", "report"}));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "run_program.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -152,6 +153,21 @@ scratch_dir::~scratch_dir()
     std::filesystem::permissions(path, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path, ec);
+}
+
+// readdir64: a 32-bit program under an emulator fails with plain readdir on
+// file systems whose folder offsets need 64 bits.
+std::set<std::string> dir_entries(const std::string &dir)
+{
+    std::set<std::string> names;
+    DIR *d = opendir(dir.c_str());
+    if (!d)
+        return names;
+    while (dirent64 *e = readdir64(d))
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+            names.insert(e->d_name);
+    closedir(d);
+    return names;
 }
 
 std::string read_file(const std::string &path)

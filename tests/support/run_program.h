@@ -4,6 +4,7 @@
 // instruction set.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,9 @@ struct scratch_dir {
     scratch_dir &operator=(const scratch_dir &) = delete;
     std::string file(const std::string &name) const { return path + "/" + name; }
 };
+
+// Names in a folder, without "." and ".."; empty when it cannot be read.
+std::set<std::string> dir_entries(const std::string &dir);
 
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &bytes);
