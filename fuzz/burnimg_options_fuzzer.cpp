@@ -8,7 +8,6 @@
 // The harness is linked with -Wl,--wrap=malloc: requests above
 // alloc_limit fail, so a huge -b before -c reaches the scan's
 // out-of-memory path instead of the sanitizer's allocation limit.
-#include <sanitizer/common_interface_defs.h>
 
 #include <cctype>
 #include <cstdint>
@@ -19,24 +18,13 @@
 #include <vector>
 
 #include "options.h"
+#include "require.h"
 
 extern "C" void *__real_malloc(size_t size);
 
 namespace {
 
 constexpr size_t alloc_limit = 64 << 20;
-
-// Reported through the sanitizers' channel, which stays open when the
-// fuzzer closes the target's standard error.
-void require(bool ok, const char *what)
-{
-    if (ok)
-        return;
-    char summary[256];
-    snprintf(summary, sizeof summary, "property broken: %s", what);
-    __sanitizer_report_error_summary(summary);
-    abort();
-}
 
 int32_t reference_number(const std::string &text)
 {

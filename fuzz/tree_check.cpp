@@ -1,7 +1,6 @@
 #include "tree_check.h"
 
 #include <fcntl.h>
-#include <sanitizer/common_interface_defs.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -33,19 +32,6 @@ lcr_node *routing_of(lcr_node *head)
 }
 
 }  // namespace
-
-void require(bool ok, const char *what)
-{
-    if (ok)
-        return;
-    // The sanitizers' report channel stays open when the fuzzer closes the
-    // target's standard error (-close_fd_mask), so the message reaches the
-    // log either way.
-    char summary[256];
-    snprintf(summary, sizeof summary, "property broken: %s", what);
-    __sanitizer_report_error_summary(summary);
-    abort();
-}
 
 lcr_node *make_tree(lcr_node **head)
 {

@@ -3,6 +3,8 @@
 // feeding bytes to the loader through a file.
 #pragma once
 
+#include "require.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -43,6 +45,3 @@ void check_tree(lcr_node *head);
 // its path.
 const char *scratch_image(const uint8_t *data, size_t len);
 
-// Aborts with a message when `ok` is false; fuzz targets report a broken
-// property as a crash.
-void require(bool ok, const char *what);
