@@ -1,4 +1,4 @@
-// The three subcommands of lcrtool. Each returns the process exit status
+// The subcommands of lcrtool. Each returns the process exit status
 // (messages.h) and reports its own errors.
 #pragma once
 
@@ -8,3 +8,6 @@ int lcrtool_dump(const char *image);
 int lcrtool_build(const char *text, const char *image);
 // Prints how the rule sets of two images differ.
 int lcrtool_diff(const char *image_a, const char *image_b);
+// Prints, for each number, the rule of its longest prefix in the image and
+// what that rule's timetable names.
+int lcrtool_lookup(const char *image, char *const *numbers, int count);

@@ -1,5 +1,5 @@
-// lcrtool: shows what an lcr image holds, builds one from text, and compares
-// two.
+// lcrtool: shows what an lcr image holds, builds one from text, compares
+// two, and finds the rule a dialled number meets.
 #include <cstdio>
 #include <cstring>
 
@@ -9,7 +9,8 @@
 static const char USAGE[] =
     "usage: lcrtool dump IMAGE\n"
     "       lcrtool build TEXT IMAGE\n"
-    "       lcrtool diff IMAGE_A IMAGE_B\n";
+    "       lcrtool diff IMAGE_A IMAGE_B\n"
+    "       lcrtool lookup IMAGE NUMBER...\n";
 
 int main(int argc, char **argv)
 {
@@ -24,6 +25,8 @@ int main(int argc, char **argv)
         return lcrtool_build(argv[2], argv[3]);
     if (argc == 4 && strcmp(command, "diff") == 0)
         return lcrtool_diff(argv[2], argv[3]);
+    if (argc >= 4 && strcmp(command, "lookup") == 0)
+        return lcrtool_lookup(argv[2], argv + 3, argc - 3);
     fputs(USAGE, stderr);
     return EXIT_TROUBLE;
 }

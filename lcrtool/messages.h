@@ -8,6 +8,7 @@
 inline constexpr int EXIT_OK = 0;         // done; for diff: no difference
 inline constexpr int EXIT_REJECTED = 1;   // build: the text's rules refused
 inline constexpr int EXIT_DIFFERENT = 1;  // diff: the rule sets differ
+inline constexpr int EXIT_NO_RULE = 1;    // lookup: a number met no rule
 inline constexpr int EXIT_TROUBLE = 2;    // a file unreadable or unwritable, bad usage
 
 // "lcrtool: FILE: reason\n"

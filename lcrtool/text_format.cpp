@@ -34,10 +34,16 @@ void print_provider_line(FILE *out, int provider, const char *name)
     fputc('\n', out);
 }
 
+void print_rule_fields(FILE *out, const tool_rule *rule)
+{
+    fprintf(out, "%s\t%d\t%d\t%u", rule->number, static_cast<int>(rule->route),
+            static_cast<int>(rule->provider), static_cast<unsigned>(rule_area(rule)));
+}
+
 void print_rule_line(FILE *out, const tool_rule *rule)
 {
-    fprintf(out, "%s\t%d\t%d\t%u\n", rule->number, static_cast<int>(rule->route),
-            static_cast<int>(rule->provider), static_cast<unsigned>(rule_area(rule)));
+    print_rule_fields(out, rule);
+    fputc('\n', out);
 }
 
 namespace {

@@ -18,6 +18,8 @@ inline constexpr char RULE_HEADER[] = "number\troute\tprovider\tarea";
 // A name with the escapes above.
 void print_escaped_name(FILE *out, const char *name);
 void print_provider_line(FILE *out, int provider, const char *name);
+// The fields of a rule line without its newline, for lines that go on.
+void print_rule_fields(FILE *out, const tool_rule *rule);
 void print_rule_line(FILE *out, const tool_rule *rule);
 
 // The name messages use for a text path: "-" is standard input.
