@@ -15,7 +15,8 @@ namespace {
 const std::string USAGE =
     "usage: lcrtool dump IMAGE\n"
     "       lcrtool build TEXT IMAGE\n"
-    "       lcrtool diff IMAGE_A IMAGE_B\n";
+    "       lcrtool diff IMAGE_A IMAGE_B\n"
+    "       lcrtool lookup IMAGE NUMBER...\n";
 
 struct cli_case {
     std::string name;
@@ -101,6 +102,22 @@ std::string route0_image(const std::vector<std::string> &numbers)
     image_writer img;
     for (const auto &n : numbers)
         img.add_number(n, 1);
+    return img.bytes;
+}
+
+// Rules for lookup: no timetable (0180), route 5 (01801), provider 0, and
+// provider 3 (0302) whose timetable, unlike those the compiler writes, names
+// route 2 from 08:00 to 18:00 and the odd provider value 7 in the last hour.
+std::string lookup_image()
+{
+    image_writer img;
+    img.provider_name(0, "Telco").provider_name(3, "Arcor");
+    img.add_number("0180", 64).add_number("01801", 6).add_number("0302", 13).add_number("040", 0);
+    img.add_number("12345678901234567890", 1);
+    const size_t timetable13 = 2820 + 13 * 48;
+    for (size_t slot = 16; slot < 36; slot++)
+        img.poke(timetable13 + slot, 242);
+    img.poke(timetable13 + 46, 7).poke(timetable13 + 47, 7);
     return img.bytes;
 }
 
@@ -293,6 +310,27 @@ std::vector<cli_case> cases()
          1},
         {"diff_missing_file", {"diff", "a.lcr", "b.lcr"}, {{"b.lcr", two_rules()}}, "",
          "lcrtool: a.lcr: No such file or directory\n", 2},
+        // lookup: the longest prefix that ends a rule decides.
+        {"lookup_rules",
+         {"lookup", "a.lcr", "0180", "01801555", "0180999", "0302", "040", "1234567890123456789012345"},
+         {{"a.lcr", lookup_image()}},
+         "0180\t0180\t-3\t0\t64\tnone\n"
+         "01801555\t01801\t5\t0\t6\troute 5\n"
+         "0180999\t0180\t-3\t0\t64\tnone\n"
+         "0302\t0302\t-2\t3\t13\tprovider 3 \"Arcor\"; 08:00-18:00 route 2; 23:00-24:00 entry 7\n"
+         "040\t040\t-2\t0\t0\tprovider 0 \"Telco\"\n"
+         "1234567890123456789012345\t12345678901234567890\t0\t0\t1\troute 0\n",
+         "",
+         0},
+        {"lookup_no_rule", {"lookup", "a.lcr", "018", "0180", "9"}, {{"a.lcr", lookup_image()}},
+         "018\t-\n0180\t0180\t-3\t0\t64\tnone\n9\t-\n", "", 1},
+        {"lookup_bad_number", {"lookup", "a.lcr", "9", "0180-5", "0180"}, {{"a.lcr", lookup_image()}},
+         "9\t-\n0180\t0180\t-3\t0\t64\tnone\n", "lcrtool: 0180-5: not a number (digits 0 to 9 only)\n", 2},
+        {"lookup_empty_image", {"lookup", "a.lcr", "110"}, {{"a.lcr", image_writer().bytes}}, "110\t-\n", "", 1},
+        {"lookup_wrong_version", {"lookup", "a.lcr", "110"}, {{"a.lcr", version_word(4, 5892)}}, "",
+         "lcrtool: a.lcr: not a version-3 lcr image (version word 4)\n", 2},
+        {"lookup_without_number", {"lookup", "a.lcr"}, {{"a.lcr", lookup_image()}}, "", USAGE, 2},
+
         {"diff_names_every_bad_file", {"diff", "a.lcr", "b.lcr"}, {{"b.lcr", version_word(2, 5892)}}, "",
          "lcrtool: a.lcr: No such file or directory\nlcrtool: b.lcr: not a version-3 lcr image (version word 2)\n", 2},
     };
