@@ -326,6 +326,11 @@ std::vector<cli_case> cases()
          "018\t-\n0180\t0180\t-3\t0\t64\tnone\n9\t-\n", "", 1},
         {"lookup_bad_number", {"lookup", "a.lcr", "9", "0180-5", "0180"}, {{"a.lcr", lookup_image()}},
          "9\t-\n0180\t0180\t-3\t0\t64\tnone\n", "lcrtool: 0180-5: not a number (digits 0 to 9 only)\n", 2},
+        // Child links of 0xFFFF and past the file's end lead nowhere, as for
+        // the loader.
+        {"lookup_stops_at_dead_links", {"lookup", "a.lcr", "123", "1245"},
+         {{"a.lcr", image_writer().add_number("12", 4).set_child(2, 3, 0xFFFF).set_child(2, 4, 600).bytes}},
+         "123\t12\t3\t0\t4\troute 3\n1245\t12\t3\t0\t4\troute 3\n", "", 0},
         {"lookup_empty_image", {"lookup", "a.lcr", "110"}, {{"a.lcr", image_writer().bytes}}, "110\t-\n", "", 1},
         {"lookup_wrong_version", {"lookup", "a.lcr", "110"}, {{"a.lcr", version_word(4, 5892)}}, "",
          "lcrtool: a.lcr: not a version-3 lcr image (version word 4)\n", 2},
