@@ -108,8 +108,8 @@ bool make_temp_name(int i)
 bool make_folder_name()
 {
     int folder = static_cast<int>(folder_len(target_path));
-    int n = folder > 0 ? snprintf(temp_path, sizeof temp_path, "%.*s", folder, target_path)
-                       : snprintf(temp_path, sizeof temp_path, ".");
+    const char *name = folder > 0 ? target_path : ".";
+    int n = snprintf(temp_path, sizeof temp_path, "%.*s", folder > 0 ? folder : 1, name);
     return n >= 0 && static_cast<size_t>(n) < sizeof temp_path;
 }
 
