@@ -9,13 +9,23 @@
 #include <cstdio>
 #include <cstring>
 
+// Opens a file without a name in a given folder. A C library that does not
+// define the flag still runs on kernels that have it: the kernel's value is
+// one bit together with O_DIRECTORY, whose value the C library knows for
+// the architecture. The bit is the same on the architectures built here.
+#if !defined(O_TMPFILE) && (defined(__mips__) || defined(__i386__) || defined(__x86_64__) || \
+                            defined(__arm__) || defined(__aarch64__))
+#define O_TMPFILE (020000000 | O_DIRECTORY)
+#endif
+
 namespace {
 
 // Name of the file the output path finally refers to, after symbolic links.
 char target_path[PATH_MAX];
 // Contents of one symbolic link while it is being followed.
 char link_text[PATH_MAX];
-// Name of the replacement while it is being written.
+// Name of the replacement while it is being written; the output's folder
+// while that is opened.
 char temp_path[PATH_MAX];
 
 // The kernel gives up after as many hops; so do we.
@@ -85,20 +95,67 @@ int resolve_target(const char *path, struct stat *st)
     return -1;
 }
 
+// Puts temporary name number `i` beside target_path into temp_path.
+bool make_temp_name(int i)
+{
+    int folder = static_cast<int>(folder_len(target_path));
+    int n = snprintf(temp_path, sizeof temp_path, "%.*s.lcrmerge-%ld-%d", folder, target_path,
+                     static_cast<long>(getpid()), i);
+    return n >= 0 && static_cast<size_t>(n) < sizeof temp_path;
+}
+
+// Puts the folder that holds target_path into temp_path.
+bool make_folder_name()
+{
+    int folder = static_cast<int>(folder_len(target_path));
+    const char *name = folder > 0 ? target_path : ".";
+    int n = snprintf(temp_path, sizeof temp_path, "%.*s", folder > 0 ? folder : 1, name);
+    return n >= 0 && static_cast<size_t>(n) < sizeof temp_path;
+}
+
 // Creates a new, empty file beside target_path, named in temp_path.
 int create_temp()
 {
-    int folder = static_cast<int>(folder_len(target_path));
     for (int i = 0; i < TEMP_NAME_TRIES; i++) {
-        int n = snprintf(temp_path, sizeof temp_path, "%.*s.lcrmerge-%ld-%d", folder, target_path,
-                         static_cast<long>(getpid()), i);
-        if (n < 0 || static_cast<size_t>(n) >= sizeof temp_path)
+        if (!make_temp_name(i))
             return -1;
         int fd = open(temp_path, O_WRONLY | O_CREAT | O_EXCL, 0600);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
     return -1;
+}
+
+// Creates a new file without a name in the folder of target_path: a run
+// cut off before the file is named leaves nothing behind. -1 where the
+// kernel or the file system offers no such file.
+int create_unnamed()
+{
+#ifdef O_TMPFILE
+    if (make_folder_name())
+        return open(temp_path, O_WRONLY | O_TMPFILE, 0600);
+#endif
+    return -1;
+}
+
+// Gives the unnamed file `fd` a free temporary name beside target_path, in
+// temp_path. Any process may link the file it holds through /proc; without
+// /proc, a process that may look up every file can link the descriptor.
+bool name_unnamed(int fd)
+{
+    char proc_name[32];
+    snprintf(proc_name, sizeof proc_name, "/proc/self/fd/%d", fd);
+    for (int i = 0; i < TEMP_NAME_TRIES; i++) {
+        if (!make_temp_name(i))
+            return false;
+        if (linkat(AT_FDCWD, proc_name, AT_FDCWD, temp_path, AT_SYMLINK_FOLLOW) == 0)
+            return true;
+        if (errno != EEXIST && linkat(fd, "", AT_FDCWD, temp_path, AT_EMPTY_PATH) == 0)
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
 }
 
 // Gives the replacement the old file's owner, group and permission bits, so
@@ -116,13 +173,84 @@ bool keep_attributes(int fd, const struct stat &old)
     return fchmod(fd, old.st_mode & 07777) == 0;
 }
 
+// Fills a new file: the image, the old file's attributes, then the sync.
+bool fill(int fd, const uint8_t *image, uint32_t len, const struct stat *old)
+{
+    return write_all(fd, image, len) && (!old || keep_attributes(fd, *old)) && fsync(fd) == 0;
+}
+
+// Closes `fd`; true when that and everything before it (`ok`) succeeded.
+bool close_ok(int fd, bool ok)
+{
+    return close(fd) == 0 && ok;
+}
+
+// Writes the replacement beside target_path and leaves it named temp_path:
+// 1 when it is complete, 0 when it could not be written (and is gone
+// again), -1 when no new file can be made in that folder.
+int write_temp(const uint8_t *image, uint32_t len, const struct stat *old)
+{
+    int fd = create_unnamed();
+    if (fd >= 0) {
+        if (!fill(fd, image, len, old)) {
+            close(fd);
+            return 0;
+        }
+        if (name_unnamed(fd)) {
+            if (close_ok(fd, true))
+                return 1;
+            unlink(temp_path);
+            return 0;
+        }
+        // Unnamed files that cannot be linked: a named one instead.
+        close(fd);
+    }
+    fd = create_temp();
+    if (fd < 0)
+        return -1;
+    if (close_ok(fd, fill(fd, image, len, old)))
+        return 1;
+    unlink(temp_path);
+    return 0;
+}
+
+// Syncs the folder of target_path, so that after a power cut it shows the
+// new file and not the old one. Some file systems cannot sync a folder; the
+// rename has happened all the same, so that is not an error.
+void sync_folder()
+{
+    if (!make_folder_name())
+        return;
+    int fd = open(temp_path, O_RDONLY);
+    if (fd < 0)
+        return;
+    fsync(fd);
+    close(fd);
+}
+
+// Whether the link walk arrived where the kernel does: stat of the name
+// finds the same file, or neither finds one. A name that the kernel
+// resolves through a link whose text names no file (a /proc link to an
+// open descriptor, /dev/stdout) fails this.
+bool walk_agrees(const char *path, int found, const struct stat &walked)
+{
+    struct stat named;
+    if (stat(path, &named) != 0)
+        return found == 0 && errno == ENOENT;
+    return found == 1 && named.st_dev == walked.st_dev && named.st_ino == walked.st_ino;
+}
+
 }  // namespace
 
 int write_lcr_output(const char *path, const uint8_t *image, uint32_t len)
 {
     struct stat old;
     int found = resolve_target(path, &old);
-    if (found < 0 || (found == 1 && !S_ISREG(old.st_mode)))
+    // Replacing is for a regular file with one name, or a new file. A file
+    // with more names is written in place so that every name sees the new
+    // table, as the names of one file always do.
+    if (found < 0 || !walk_agrees(path, found, old) ||
+        (found == 1 && (!S_ISREG(old.st_mode) || old.st_nlink > 1)))
         return write_in_place(path, image, len);
     if (found == 1) {
         // Replacing a file is allowed only where overwriting it would be:
@@ -132,20 +260,21 @@ int write_lcr_output(const char *path, const uint8_t *image, uint32_t len)
             return -1;
         close(probe);
     }
-    int fd = create_temp();
-    if (fd < 0)
+    int made = write_temp(image, len, found == 1 ? &old : nullptr);
+    if (made < 0)
         return write_in_place(path, image, len);
-    bool ok = write_all(fd, image, len) && (found == 0 || keep_attributes(fd, old)) && fsync(fd) == 0;
-    if (close(fd) != 0)
-        ok = false;
-    if (ok && rename(temp_path, target_path) == 0)
+    if (made == 0)
+        return -1;
+    if (rename(temp_path, target_path) == 0) {
+        sync_folder();
         return 0;
+    }
     int err = errno;
     unlink(temp_path);
     // A rename the folder refuses (a sticky folder, a file that is a mount
     // point) says nothing about the file itself, which may still be written
-    // in place. A failed write or sync does: the old content stays.
-    if (ok && (err == EACCES || err == EPERM || err == EBUSY || err == EXDEV))
+    // in place.
+    if (err == EACCES || err == EPERM || err == EBUSY || err == EXDEV)
         return write_in_place(path, image, len);
     return -1;
 }

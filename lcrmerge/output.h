@@ -7,13 +7,19 @@
 // Replaces the content of `path` with the `len` bytes at `image`: 0 when all
 // of them are in place, -1 otherwise.
 //
-// A regular file (or a name that does not exist yet) is replaced atomically:
-// the image goes to a new file in the same folder, which is synced and then
-// renamed over the name, so a failed run leaves the old content and no
-// stray file. The replacement keeps an existing file's permission bits and,
-// where the process may set them, its owner and group; a new file gets 0600
-// less the umask. A symbolic link is followed and its target replaced.
+// A regular file with one name (or a name that does not exist yet) is
+// replaced atomically: the image goes to a new file in the same folder,
+// unnamed where the kernel offers that, which is synced, named and renamed
+// over the name; the folder is synced after the rename. A failed or cut-off
+// run leaves the old content and, but for a cut in the moment between naming
+// and renaming, no stray file. The replacement keeps an existing file's
+// permission bits and, where the process may set them, its owner and group;
+// a new file gets 0600 less the umask. A symbolic link is followed and its
+// target replaced.
 //
-// Anything else (a character device, a FIFO), and a file in a folder where
-// no new file can be made, is opened with O_TRUNC and written in place.
+// Anything else is opened with O_TRUNC and written in place: a character
+// device, a FIFO, a file with more than one hard link (so that every name
+// sees the new table), a name whose links the kernel resolves to another
+// file than their text names (a /proc link to an open descriptor), and a
+// file in a folder where no new file can be made.
 int write_lcr_output(const char *path, const uint8_t *image, uint32_t len);

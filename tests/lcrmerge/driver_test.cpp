@@ -336,6 +336,41 @@ TEST_F(driver, SymbolicLinkOutputReplacesItsTarget)
     EXPECT_EQ(dir_entries(dir.file("b")), std::set<std::string>({"target.lcr", "new.lcr"}));
 }
 
+// Every name of a file with more than one hard link sees the new table:
+// such a file is written in place, not replaced under one of its names.
+TEST_F(driver, HardLinkedOutputIsWrittenInPlace)
+{
+    write_file(dir.file("out.lcr"), OLD);
+    ASSERT_EQ(link(dir.file("out.lcr").c_str(), dir.file("other.lcr").c_str()), 0);
+    const ino_t before = inode(dir.file("out.lcr"));
+    EXPECT_EQ(run({"1", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}).exit_code, 0);
+    EXPECT_TRUE(read_file(dir.file("out.lcr")) == MODE1);
+    EXPECT_TRUE(read_file(dir.file("other.lcr")) == MODE1);
+    EXPECT_EQ(inode(dir.file("out.lcr")), before);
+    expect_files({"out.lcr", "other.lcr"});
+}
+
+// The text of a /proc link to an open descriptor names no file; the kernel
+// still opens the descriptor's file through it, deleted as that file is.
+// The image goes there, and no file named after the link's text appears.
+TEST_F(driver, DescriptorOfADeletedFileIsWrittenThrough)
+{
+    if (access("/proc/self/fd", F_OK) != 0)
+        GTEST_SKIP() << "no /proc on this machine";
+    write_file(dir.file("gone"), OLD);
+    int fd = open(dir.file("gone").c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    unlink(dir.file("gone").c_str());
+    run_result r = run({"1", "{dir}/first.lcr", "{dir}/second.lcr", "/proc/self/fd/" + std::to_string(fd)});
+    std::string got(MODE1.size() + 1, '\0');
+    ssize_t n = pread(fd, got.data(), got.size(), 0);
+    close(fd);
+    EXPECT_EQ(r.exit_code, 0);
+    got.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    EXPECT_TRUE(got == MODE1);
+    expect_files({});
+}
+
 // A FIFO cannot be replaced; the image goes through it. The test holds the
 // FIFO open for reading and writing, so the program's open does not wait.
 TEST_F(driver, FifoOutputIsWrittenInPlace)

@@ -15,6 +15,8 @@ std::vector<std::string> fault_env(const std::string &report, const child_faults
         std::string("FAULT_MALLOC_AFTER=") + (faults.malloc_after ? "1" : "0"),
         "FAULT_WRITE_AT=" + std::to_string(faults.write_at),
         "FAULT_WRITE_AS=" + faults.write_as,
+        std::string("FAULT_NO_UNNAMED=") + (faults.no_unnamed ? "1" : "0"),
+        "FAULT_FOLDER_SYNC=" + faults.folder_sync_as,
         "FAULT_REPORT=" + report,
         // A sanitizer build insists on coming first among the preloaded
         // libraries; the library only passes calls on, so that order does

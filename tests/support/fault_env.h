@@ -12,7 +12,9 @@ struct child_faults {
     long malloc_at = 0;         // the nth malloc call fails; 0: none
     bool malloc_after = false;  // ... and every later one too
     long write_at = 0;          // the nth write call misbehaves; 0: none
-    std::string write_as;       // "zero", "error" or "short"
+    std::string write_as;       // "zero", "error", "short" or "kill"
+    bool no_unnamed = false;    // the file system offers no unnamed files
+    std::string folder_sync_as; // fsync of a folder: "error" or "kill"; "": as is
 };
 
 inline child_faults malloc_fault(long nth, bool after = false)

@@ -1,13 +1,20 @@
 // Faults for programs that tests run as child processes. Loaded with
-// LD_PRELOAD, this library stands in for malloc and write and makes the
-// calls that the environment names fail:
+// LD_PRELOAD, this library stands in for malloc, write, open and fsync and
+// makes the calls that the environment names fail:
 //
 //   FAULT_MALLOC_AT=n      the nth malloc call of the process fails
 //                          (counted from 1)
 //   FAULT_MALLOC_AFTER=1   with FAULT_MALLOC_AT: every later call fails too
 //   FAULT_WRITE_AT=n       the nth write call misbehaves,
-//   FAULT_WRITE_AS=what    as "zero" (returns 0), "error" (-1 with EIO) or
-//                          "short" (writes half the bytes asked for)
+//   FAULT_WRITE_AS=what    as "zero" (returns 0), "error" (-1 with EIO),
+//                          "short" (writes half the bytes asked for) or
+//                          "kill" (the process ends by SIGKILL, as in a
+//                          power cut)
+//   FAULT_NO_UNNAMED=1     open refuses unnamed files (O_TMPFILE) with
+//                          EOPNOTSUPP, as some file systems do
+//   FAULT_FOLDER_SYNC=what fsync of a folder fails with EINVAL ("error"), as
+//                          on file systems that cannot sync one, or ends
+//                          the process by SIGKILL ("kill")
 //   FAULT_REPORT=p         file p is created when the library is loaded and
 //                          receives the number of malloc calls when the
 //                          process exits normally
@@ -19,7 +26,11 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdarg>
 
 #include <cstddef>
 #include <cstdint>
@@ -32,10 +43,16 @@ namespace {
 using malloc_fn = void *(*)(size_t);
 using free_fn = void (*)(void *);
 using write_fn = ssize_t (*)(int, const void *, size_t);
+using open_fn = int (*)(const char *, int, ...);
+using fsync_fn = int (*)(int);
 
 malloc_fn real_malloc;
 free_fn real_free;
 write_fn real_write;
+open_fn real_open;
+fsync_fn real_fsync;
+bool no_unnamed;
+const char *folder_sync_as = "";
 long writes;
 long write_fail_at;
 const char *write_fail_as = "";
@@ -84,6 +101,12 @@ __attribute__((constructor)) void start()
     real_malloc = reinterpret_cast<malloc_fn>(dlsym(RTLD_NEXT, "malloc"));
     real_free = reinterpret_cast<free_fn>(dlsym(RTLD_NEXT, "free"));
     real_write = reinterpret_cast<write_fn>(dlsym(RTLD_NEXT, "write"));
+    real_open = reinterpret_cast<open_fn>(dlsym(RTLD_NEXT, "open"));
+    real_fsync = reinterpret_cast<fsync_fn>(dlsym(RTLD_NEXT, "fsync"));
+    if (const char *no = getenv("FAULT_NO_UNNAMED"))
+        no_unnamed = no[0] == '1';
+    if (const char *as = getenv("FAULT_FOLDER_SYNC"))
+        folder_sync_as = as;
     if (const char *at = getenv("FAULT_WRITE_AT"))
         write_fail_at = strtol(at, nullptr, 10);
     if (const char *as = getenv("FAULT_WRITE_AS"))
@@ -140,6 +163,41 @@ extern "C" ssize_t write(int fd, const void *buf, size_t len)
         }
         if (strcmp(write_fail_as, "short") == 0 && len > 1)
             len /= 2;
+        if (strcmp(write_fail_as, "kill") == 0)
+            kill(getpid(), SIGKILL);
     }
     return real_write(fd, buf, len);
+}
+
+extern "C" int open(const char *path, int flags, ...)
+{
+    // The mode is there only where the file may be created.
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list args;
+        va_start(args, flags);
+        mode = va_arg(args, mode_t);
+        va_end(args);
+    }
+    if (!real_open) {
+        errno = EIO;
+        return -1;
+    }
+    if (no_unnamed && (flags & O_TMPFILE) == O_TMPFILE) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return real_open(path, flags, mode);
+}
+
+extern "C" int fsync(int fd)
+{
+    struct stat st;
+    if (folder_sync_as[0] && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (strcmp(folder_sync_as, "kill") == 0)
+            kill(getpid(), SIGKILL);
+        errno = EINVAL;
+        return -1;
+    }
+    return real_fsync ? real_fsync(fd) : 0;
 }
