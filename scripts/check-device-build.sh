@@ -38,6 +38,10 @@ cache_value() {  # cache_value BUILD_DIR NAME: a variable of the build's CMake c
     sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt" | head -n 1
 }
 
+r2_count() {  # r2_count FILE: how many release 2 instructions FILE holds
+    "$objdump" -d "$1" | grep -cE "^ *[0-9a-f]+:.*[[:space:]]($r2_only)[[:space:]]"
+}
+
 failures=0
 fail() { echo "  FAIL: $*"; failures=$((failures + 1)); }
 
@@ -64,6 +68,13 @@ for build in "${builds[@]}"; do
         libc_defines=$("$readelf" --dyn-syms -W "$uclibc/lib/libc.so.1" |
             awk '$7 != "UND" && $8 != "" { sub(/@.*/, "", $8); print $8 }' | sort -u)
         [ -n "$libc_defines" ] || { echo "$build: no symbols in $uclibc/lib/libc.so.1" >&2; exit 2; }
+        # The library runs on the same cores as the programs.
+        objdump=${readelf%readelf}objdump
+        for lib in libc.so.1 ld-uClibc.so.1; do
+            r2=$(r2_count "$uclibc/lib/$lib")
+            echo "$lib: MIPS32r2-only instructions: $r2"
+            [ "$r2" -eq 0 ] || fail "$uclibc/lib/$lib holds $r2 MIPS32r2-only instructions"
+        done
     fi
     for prog in "${programs[@]}"; do
         bin="$build/$prog/$prog"
@@ -96,8 +107,7 @@ for build in "${builds[@]}"; do
             [ $link = static ] && want_needed= want_interp=
             [ "$(echo $needed)" = "$want_needed" ] || fail "$prog needs '$(echo $needed)', not '$want_needed'"
             [ "$interp" = "$want_interp" ] || fail "$prog starts through '$interp', not '$want_interp'"
-            objdump=${readelf%readelf}objdump
-            r2=$("$objdump" -d "$bin" | grep -cE "^ *[0-9a-f]+:.*[[:space:]]($r2_only)[[:space:]]")
+            r2=$(r2_count "$bin")
             echo "  MIPS32r2-only instructions: $r2"
             [ "$r2" -eq 0 ] || fail "$prog holds $r2 MIPS32r2-only instructions"
         fi
