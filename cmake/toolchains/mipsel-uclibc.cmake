@@ -17,17 +17,16 @@ set(CMAKE_C_COMPILER ${triple}-gcc)
 set(CMAKE_CXX_COMPILER ${triple}-g++)
 
 get_filename_component(devtools_root ${CMAKE_CURRENT_LIST_DIR}/../.. ABSOLUTE)
-if(NOT DEVTOOLS_UCLIBC_ROOT)
-  execute_process(COMMAND ${devtools_root}/scripts/build-uclibc.sh -q
-    OUTPUT_VARIABLE DEVTOOLS_UCLIBC_ROOT OUTPUT_STRIP_TRAILING_WHITESPACE
-    RESULT_VARIABLE status)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "scripts/build-uclibc.sh failed (${status})")
-  endif()
-  set(DEVTOOLS_UCLIBC_ROOT ${DEVTOOLS_UCLIBC_ROOT} CACHE PATH "uClibc-ng target tree")
+# Asked on every configure, so that a change of the library's settings
+# reaches the build; the script returns at once when the tree is there.
+execute_process(COMMAND ${devtools_root}/scripts/build-uclibc.sh -q
+  OUTPUT_VARIABLE root OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "scripts/build-uclibc.sh failed (${status})")
 endif()
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES DEVTOOLS_UCLIBC_ROOT DEVTOOLS_STATIC)
-set(root ${DEVTOOLS_UCLIBC_ROOT})
+# Read by scripts/check-device-build.sh.
+set(DEVTOOLS_UCLIBC_ROOT ${root} CACHE PATH "uClibc-ng target tree (scripts/build-uclibc.sh)" FORCE)
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES DEVTOOLS_STATIC)
 
 execute_process(COMMAND ${CMAKE_C_COMPILER} -print-libgcc-file-name
   OUTPUT_VARIABLE libgcc OUTPUT_STRIP_TRAILING_WHITESPACE)
