@@ -11,8 +11,8 @@
 #   - NEEDED is libc.so.1 alone and the interpreter /lib/ld-uClibc.so.1
 #     (a static build: neither);
 #   - every import is one the built libc.so.1 defines, besides the allow-list;
-#   - no MIPS32 release 2 instruction in the programs (they run on release 1
-#     cores);
+#   - no MIPS32 release 2 instruction in the programs or the built library
+#     (they run on release 1 cores);
 #   - stripped sizes within cmake/size-budget-uclibc.txt;
 #   - lcrmerge defines no unexpected global symbol (tests/lcrmerge/global_symbols.sh).
 # Usage: scripts/check-device-build.sh [BUILD_DIR...]
@@ -69,7 +69,7 @@ for build in "${builds[@]}"; do
             awk '$7 != "UND" && $8 != "" { sub(/@.*/, "", $8); print $8 }' | sort -u)
         [ -n "$libc_defines" ] || { echo "$build: no symbols in $uclibc/lib/libc.so.1" >&2; exit 2; }
         # The library runs on the same cores as the programs.
-        objdump=${readelf%readelf}objdump
+        objdump=$(cache_value "$build" CMAKE_OBJDUMP)
         for lib in libc.so.1 ld-uClibc.so.1; do
             r2=$(r2_count "$uclibc/lib/$lib")
             echo "$lib: MIPS32r2-only instructions: $r2"
