@@ -6,6 +6,15 @@
 #   - the dynamic symbols they import: only names on cmake/device-symbols.allow;
 #   - their stripped sizes: within cmake/size-budget.txt for their processor
 #     (mipsel or mips, read from the ELF header).
+# A build against uClibc-ng (mipsel-uclibc, mipsel-uclibc-static) is judged
+# as the device runs it, with its library tree at hand:
+#   - NEEDED is libc.so.1 alone and the interpreter /lib/ld-uClibc.so.1
+#     (a static build: neither);
+#   - every import is one the built libc.so.1 defines, besides the allow-list;
+#   - no MIPS32 release 2 instruction in the programs or the built library
+#     (they run on release 1 cores);
+#   - stripped sizes within cmake/size-budget-uclibc.txt;
+#   - lcrmerge defines no unexpected global symbol (tests/lcrmerge/global_symbols.sh).
 # Usage: scripts/check-device-build.sh [BUILD_DIR...]
 #   default: build/mipsel-release build/mips
 # Exits 1 when any check fails, 2 when a build or a tool is missing.
@@ -13,6 +22,10 @@ set -u
 cd "$(dirname "$0")/.."
 allow_file=cmake/device-symbols.allow
 budget_file=cmake/size-budget.txt
+uclibc_budget_file=cmake/size-budget-uclibc.txt
+# Instructions that MIPS32 release 2 added and release 1 cores lack (the
+# 4Kc stops with SIGILL on them).
+r2_only='seb|seh|wsbh|ins|ext|rotr|rotrv|di|ei|ehb|rdhwr|mfhc1|mthc1|synci|jalr\.hb|jr\.hb'
 programs=(burnimg lcrmerge)
 
 builds=("$@")
@@ -23,6 +36,10 @@ allowed=$(sed -e 's/#.*//' -e 's/[[:space:]]//g' "$allow_file" | grep -v '^$' | 
 
 cache_value() {  # cache_value BUILD_DIR NAME: a variable of the build's CMake cache
     sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt" | head -n 1
+}
+
+r2_count() {  # r2_count FILE: how many release 2 instructions FILE holds
+    "$objdump" -d "$1" | grep -cE "^ *[0-9a-f]+:.*[[:space:]]($r2_only)[[:space:]]"
 }
 
 failures=0
@@ -39,8 +56,26 @@ for build in "${builds[@]}"; do
         echo "$build: readelf or strip of the build not found" >&2
         exit 2
     fi
-    echo "== $build"
+    uclibc=$(cache_value "$build" DEVTOOLS_UCLIBC_ROOT)
+    static=$(cache_value "$build" DEVTOOLS_STATIC)
+    link=dynamic
+    case $static in ON|on|1|TRUE|true|YES|yes) link=static ;; esac
+    echo "== $build${uclibc:+ (uClibc-ng, $link)}"
     tmp=$(mktemp -d)
+    libc_defines=
+    if [ -n "$uclibc" ]; then
+        # What the built library exports: defined dynamic symbols.
+        libc_defines=$("$readelf" --dyn-syms -W "$uclibc/lib/libc.so.1" |
+            awk '$7 != "UND" && $8 != "" { sub(/@.*/, "", $8); print $8 }' | sort -u)
+        [ -n "$libc_defines" ] || { echo "$build: no symbols in $uclibc/lib/libc.so.1" >&2; exit 2; }
+        # The library runs on the same cores as the programs.
+        objdump=$(cache_value "$build" CMAKE_OBJDUMP)
+        for lib in libc.so.1 ld-uClibc.so.1; do
+            r2=$(r2_count "$uclibc/lib/$lib")
+            echo "$lib: MIPS32r2-only instructions: $r2"
+            [ "$r2" -eq 0 ] || fail "$uclibc/lib/$lib holds $r2 MIPS32r2-only instructions"
+        done
+    fi
     for prog in "${programs[@]}"; do
         bin="$build/$prog/$prog"
         if [ ! -f "$bin" ]; then
@@ -66,6 +101,16 @@ for build in "${builds[@]}"; do
                 *) fail "$prog needs $lib" ;;
             esac
         done
+        if [ -n "$uclibc" ]; then
+            interp=$("$readelf" -l "$bin" | sed -n 's/.*interpreter: \(.*\)\]/\1/p')
+            want_needed=libc.so.1 want_interp=/lib/ld-uClibc.so.1
+            [ $link = static ] && want_needed= want_interp=
+            [ "$(echo $needed)" = "$want_needed" ] || fail "$prog needs '$(echo $needed)', not '$want_needed'"
+            [ "$interp" = "$want_interp" ] || fail "$prog starts through '$interp', not '$want_interp'"
+            r2=$(r2_count "$bin")
+            echo "  MIPS32r2-only instructions: $r2"
+            [ "$r2" -eq 0 ] || fail "$prog holds $r2 MIPS32r2-only instructions"
+        fi
 
         # Imported symbols: the undefined entries of the dynamic symbol
         # table, without their version suffix.
@@ -76,11 +121,23 @@ for build in "${builds[@]}"; do
         for sym in $extra; do
             fail "$prog imports $sym, which is not on $allow_file"
         done
+        if [ -n "$uclibc" ]; then
+            for sym in $(comm -23 <(echo "$imports") <(echo "$libc_defines") | grep -v '^$'); do
+                # Weak references that the start files test for at run time.
+                "$readelf" --dyn-syms -W "$bin" | awk -v s="$sym" '$8 == s && $5 == "WEAK"' | grep -q . ||
+                    fail "$prog imports $sym, which $uclibc/lib/libc.so.1 does not define"
+            done
+        fi
 
         # Stripped size, measured on a copy.
         "$strip" -o "$tmp/$prog" "$bin"
         size=$(stat -c %s "$tmp/$prog")
-        budget=$(awk -v p="$processor" -v n="$prog" '$1 == p && $2 == n { print $3 }' "$budget_file")
+        if [ -n "$uclibc" ]; then
+            budget=$(awk -v p="$link" -v n="$prog" '$1 == p && $2 == n { print $3 }' "$uclibc_budget_file")
+            processor="$processor, uClibc-ng $link"
+        else
+            budget=$(awk -v p="$processor" -v n="$prog" '$1 == p && $2 == n { print $3 }' "$budget_file")
+        fi
         if [ -n "$budget" ]; then
             echo "  stripped size: $size bytes (budget $budget, $((budget - size)) left)"
             [ "$size" -le "$budget" ] || fail "$prog is $size bytes stripped, over its budget of $budget"
@@ -88,6 +145,14 @@ for build in "${builds[@]}"; do
             echo "  stripped size: $size bytes (no budget for $processor)"
         fi
     done
+    if [ -n "$uclibc" ] && [ -f "$build/lcrmerge/lcrmerge" ]; then
+        nm=$(cache_value "$build" CMAKE_NM)
+        args=()
+        [ $link = static ] && args=(static "$build/lcrmerge/liblcrmerge_lib.a")
+        sh tests/lcrmerge/global_symbols.sh "$nm" "$build/lcrmerge/lcrmerge" "${args[@]}" |
+            sed 's/^/  /'
+        [ "${PIPESTATUS[0]}" -eq 0 ] || fail "lcrmerge defines unexpected global symbols"
+    fi
     rm -rf "$tmp"
 done
 

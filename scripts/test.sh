@@ -7,7 +7,7 @@ here=$(pwd)
 
 # Stages, in order. Each is a function below; `scripts/test.sh native asan`
 # runs only the named ones.
-all_stages=(deps native release asan fuzz memcheck mipsel mips device_checks device)
+all_stages=(deps native release asan fuzz memcheck mipsel mips uclibc device_checks device)
 
 need_pkgs() {  # installs the Debian packages that are missing
     local missing=()
@@ -40,24 +40,43 @@ stage_mips() {
     need_pkgs cmake make googletest g++-mips-linux-gnu qemu-user &&
         cmake --workflow --preset mips --fresh
 }
-# Libraries, imported symbols and stripped sizes of those two builds (built
-# here when the stages above did not run).
+# The device build proper, against uClibc-ng: the library is built once
+# into build/uclibc (kept while its settings stay the same), then the
+# programs dynamically (mipsel-uclibc) and statically (mipsel-uclibc-static).
+# The end-to-end tests of the mipsel suite (glibc test programs, see
+# mipsel-release) start the uClibc-ng programs, on qemu's default core and
+# on a 4Kc, a MIPS32 release 1 core.
+stage_uclibc() {
+    need_pkgs cmake make googletest uclibc-source g++-mipsel-linux-gnu qemu-user || return 1
+    local start=$SECONDS
+    scripts/build-uclibc.sh || return 1
+    echo "uClibc-ng library ready after $((SECONDS - start)) s"
+    cmake --workflow --preset mipsel-uclibc --fresh >/dev/null &&
+        cmake --workflow --preset mipsel-uclibc-static --fresh >/dev/null || return 1
+    # The suite's test programs, built here when the mipsel stage did not run.
+    [ -f build/mipsel-release/CMakeCache.txt ] || cmake --preset mipsel-release >/dev/null || return 1
+    cmake --build --preset mipsel-release >/dev/null || return 1
+    ctest --preset mipsel-uclibc && ctest --preset mipsel-uclibc-4kc
+}
+# Libraries, imported symbols and stripped sizes of the glibc cross builds
+# and of the uClibc-ng device builds (built here when the stages above did
+# not run).
 stage_device_checks() {
-    need_pkgs cmake make googletest g++-mipsel-linux-gnu g++-mips-linux-gnu || return 1
-    for p in mipsel-release mips; do
+    need_pkgs cmake make googletest uclibc-source g++-mipsel-linux-gnu g++-mips-linux-gnu || return 1
+    for p in mipsel-release mips mipsel-uclibc mipsel-uclibc-static; do
         [ -f "build/$p/CMakeCache.txt" ] || cmake --preset "$p" >/dev/null || return 1
         cmake --build --preset "$p" >/dev/null || return 1
     done
-    scripts/check-device-build.sh build/mipsel-release build/mips
+    scripts/check-device-build.sh build/mipsel-release build/mips build/mipsel-uclibc build/mipsel-uclibc-static
 }
-# burnimg on a real flash device node: the static device build, run on an
-# emulated MIPS Malta board with /dev/mtd0 (tests/device/run.sh fetches the
-# board's kernel and busybox into build/device-cache).
+# burnimg on a real flash device node: the static uClibc-ng device build,
+# run on an emulated MIPS Malta board with /dev/mtd0 (tests/device/run.sh
+# fetches the board's kernel and busybox into build/device-cache).
 stage_device() {
-    need_pkgs cmake make g++-mipsel-linux-gnu qemu-system-mips cpio &&
-        cmake --preset mipsel-static --fresh >/dev/null &&
-        cmake --build --preset mipsel-static --target burnimg &&
-        tests/device/run.sh --prepare --burnimg build/mipsel-static/burnimg/burnimg
+    need_pkgs cmake make uclibc-source g++-mipsel-linux-gnu qemu-system-mips cpio &&
+        cmake --preset mipsel-uclibc-static --fresh >/dev/null &&
+        cmake --build --preset mipsel-uclibc-static --target burnimg &&
+        tests/device/run.sh --prepare --burnimg build/mipsel-uclibc-static/burnimg/burnimg
 }
 
 stages=("$@")

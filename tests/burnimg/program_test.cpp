@@ -35,7 +35,7 @@ std::string with_program(std::string text)
 {
     std::string out;
     for (char c : text)
-        out += c == '@' ? std::string(BURNIMG_PATH) : std::string(1, c);
+        out += c == '@' ? program_path(BURNIMG_PATH) : std::string(1, c);
     return out;
 }
 

@@ -1,4 +1,5 @@
 #include "fault_env.h"
+#include "run_program.h"
 
 #include <cstdio>
 
@@ -10,7 +11,7 @@ std::vector<std::string> fault_env(const std::string &report, const child_faults
 {
     std::remove(report.c_str());
     return {
-        std::string("LD_PRELOAD=") + FAULT_SHIM_LIBRARY,
+        "LD_PRELOAD=" + fault_shim_path(FAULT_SHIM_LIBRARY),
         "FAULT_MALLOC_AT=" + std::to_string(faults.malloc_at),
         std::string("FAULT_MALLOC_AFTER=") + (faults.malloc_after ? "1" : "0"),
         "FAULT_WRITE_AT=" + std::to_string(faults.write_at),

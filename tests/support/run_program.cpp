@@ -24,19 +24,58 @@
 
 namespace {
 
-// DEVTOOLS_EMULATOR is the build's emulator command as a ;-separated list.
-std::vector<std::string> emulator_words()
+std::vector<std::string> split(const std::string &text, char sep)
 {
     std::vector<std::string> words;
-    std::stringstream list(DEVTOOLS_EMULATOR);
+    std::stringstream list(text);
     std::string word;
-    while (std::getline(list, word, ';'))
+    while (std::getline(list, word, sep))
         if (!word.empty())
             words.push_back(word);
     return words;
 }
 
+// DEVTOOLS_EMULATOR is the build's emulator command as a ;-separated list.
+std::vector<std::string> emulator_words()
+{
+    return split(DEVTOOLS_EMULATOR, ';');
+}
+
+// The programs of another build of the same sources (the uClibc-ng device
+// build) can stand in for this build's: DEVTOOLS_PROGRAMS names that build's
+// folder, DEVTOOLS_PROGRAMS_EMULATOR the command, words separated by blanks,
+// that starts them (its own C library tree, another CPU).
+const char *programs_build()
+{
+    const char *dir = getenv("DEVTOOLS_PROGRAMS");
+    return dir && *dir ? dir : nullptr;
+}
+
+std::vector<std::string> program_emulator_words(const std::string &path)
+{
+    const char *other = getenv("DEVTOOLS_PROGRAMS_EMULATOR");
+    if (programs_build() && other && path.find('/') != std::string::npos)
+        return split(other, ' ');
+    return emulator_words();
+}
+
 }  // namespace
+
+// <build>/<name>/<name> becomes <other build>/<name>/<name>; a bare command
+// name is left alone.
+std::string program_path(const std::string &path)
+{
+    size_t last = path.rfind('/');
+    if (!programs_build() || last == std::string::npos || last == 0)
+        return path;
+    size_t dir = path.rfind('/', last - 1);
+    return programs_build() + path.substr(dir == std::string::npos ? last : dir);
+}
+
+std::string fault_shim_path(const std::string &built)
+{
+    return programs_build() ? std::string(programs_build()) + "/libfault_shim.so" : built;
+}
 
 bool running_under_emulator()
 {
@@ -46,7 +85,7 @@ bool running_under_emulator()
 run_result run_program(const std::string &path, const std::vector<std::string> &args,
                        const run_options &opts)
 {
-    std::vector<std::string> argv_words = emulator_words();
+    std::vector<std::string> argv_words = program_emulator_words(path);
     const bool emulated = !argv_words.empty();
     // An emulator takes the guest's environment as -E options: variables
     // such as LD_PRELOAD must reach the guest program, not the emulator.
@@ -59,7 +98,7 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
             guest_env.push_back(e);
         }
     }
-    argv_words.push_back(path);
+    argv_words.push_back(program_path(path));
     argv_words.insert(argv_words.end(), args.begin(), args.end());
 
     int out_pipe[2], err_pipe[2];

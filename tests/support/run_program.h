@@ -33,6 +33,15 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
 // The emulator command in front of target programs ("" natively).
 bool running_under_emulator();
 
+// The path a program is started from: `path`, or the same program of the
+// build named by DEVTOOLS_PROGRAMS (another build of these sources, such as
+// the uClibc-ng device build) when that is set.
+std::string program_path(const std::string &path);
+
+// The fault library to preload into the programs: the one built with them
+// when another build's programs stand in (DEVTOOLS_PROGRAMS), else `built`.
+std::string fault_shim_path(const std::string &built);
+
 // A fresh scratch directory for one test, removed by the destructor.
 struct scratch_dir {
     std::string path;
