@@ -9,14 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-// Opens a file without a name in a given folder. A C library that does not
-// define the flag still runs on kernels that have it: the kernel's value is
-// one bit together with O_DIRECTORY, whose value the C library knows for
-// the architecture. The bit is the same on the architectures built here.
-#if !defined(O_TMPFILE) && (defined(__mips__) || defined(__i386__) || defined(__x86_64__) || \
-                            defined(__arm__) || defined(__aarch64__))
-#define O_TMPFILE (020000000 | O_DIRECTORY)
-#endif
+#include "tmpfile_flag.h"
 
 namespace {
 
@@ -173,10 +166,22 @@ bool keep_attributes(int fd, const struct stat &old)
     return fchmod(fd, old.st_mode & 07777) == 0;
 }
 
-// Fills a new file: the image, the old file's attributes, then the sync.
+// Gives a file that replaces nothing the bits a newly created output gets,
+// 0600 less the umask. Set here because a C library may hand open() the
+// mode only together with O_CREAT, and an unnamed file is opened without
+// it: it would otherwise keep no permission bits at all.
+bool new_file_mode(int fd)
+{
+    mode_t mask = umask(0);
+    umask(mask);
+    return fchmod(fd, 0600 & ~mask) == 0;
+}
+
+// Fills a new file: the image, its attributes, then the sync.
 bool fill(int fd, const uint8_t *image, uint32_t len, const struct stat *old)
 {
-    return write_all(fd, image, len) && (!old || keep_attributes(fd, *old)) && fsync(fd) == 0;
+    return write_all(fd, image, len) && (old ? keep_attributes(fd, *old) : new_file_mode(fd)) &&
+           fsync(fd) == 0;
 }
 
 // Closes `fd`; true when that and everything before it (`ok`) succeeded.

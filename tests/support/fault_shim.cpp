@@ -31,12 +31,13 @@
 #include <unistd.h>
 
 #include <cstdarg>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "tmpfile_flag.h"
 
 namespace {
 
