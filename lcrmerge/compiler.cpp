@@ -167,8 +167,9 @@ void insert_rules(const lcr_node *routing)
             continue;
         // A value area filled to the brim has no NUL of its own.
         char digits[LCR_VALUE_SIZE + 1];
-        memcpy(digits, rule.number, LCR_VALUE_SIZE);
-        digits[LCR_VALUE_SIZE] = '\0';
+        size_t len = strnlen(rule.number, LCR_VALUE_SIZE);
+        memcpy(digits, rule.number, len);
+        digits[len] = '\0';
         // Doubling wraps like the 32-bit arithmetic of the device.
         auto provider_value = static_cast<int32_t>(static_cast<uint32_t>(rule.provider) * 2u);
         if (trie_insert(digits, route_to_area(rule.route, provider_value)) != 0)

@@ -42,13 +42,13 @@ struct trie_image {
 
 // Child index of `record` for digit d, or 0 when there is none. Both 0 and
 // 0xFFFF are "no child", and so is an index whose record was not read in
-// full: the walks never look past the bytes read.
-inline uint32_t child_record(const trie_image *img, uint32_t record, int d)
+// full: the walks never look past the bytes read. 0xFFFF lies past every
+// read, so one comparison covers both.
+static_assert(MAX_READ_RECORDS <= LCR_CHILD_NONE_ALT);
+inline uint32_t child_record(const trie_image *img, const uint8_t *links, uint32_t d)
 {
-    uint32_t c = get_le16(img->bytes + lcr_record_offset(record) + 1 + 2 * d);
-    if (c == LCR_CHILD_NONE_ALT || c >= img->records)
-        return 0;
-    return c;
+    uint32_t c = get_le16(links + 2 * d);
+    return c < img->records ? c : 0;
 }
 
 // Checks that no record is read twice by the decoding walk, which would
@@ -69,8 +69,9 @@ bool trie_is_tree(trie_image *img, uint32_t record, uint32_t digit, uint32_t dep
                                  static_cast<uint8_t>(depth)};
     if (depth == LCR_NUMBER_MAX_DIGITS)
         return true;
+    const uint8_t *links = img->bytes + lcr_record_offset(record) + 1;
     for (uint32_t d = 0; d < 10; d++) {
-        uint32_t c = child_record(img, record, static_cast<int>(d));
+        uint32_t c = child_record(img, links, d);
         if (c && !trie_is_tree(img, c, d, depth + 1))
             return false;
     }

@@ -11,7 +11,8 @@ lcr_node *default_tree = nullptr;
 namespace {
 
 // The names a node points to instead of owning a copy.
-constexpr const char *KNOWN_NAMES[] = {NODE_ROUTING, NODE_VERSION, NODE_PROVIDER, NODE_GROUP, NODE_ROUTE, NODE_NUMBER};
+// The names of a rule first: they are by far the most frequent.
+constexpr const char *KNOWN_NAMES[] = {NODE_GROUP, NODE_ROUTE, NODE_NUMBER, NODE_PROVIDER, NODE_ROUTING, NODE_VERSION};
 
 bool is_known(const char *name)
 {
@@ -38,26 +39,6 @@ const char *known_spelling(const char *name)
 bool same_name(const lcr_node *node, const char *name, bool known)
 {
     return known ? node->name == name : strcmp(node->name, name) == 0;
-}
-
-// Links `node` behind the last node of the sibling list whose first node is
-// at `first`, or makes it that list's first node.
-void append_sibling(lcr_node **first, lcr_node *last, lcr_node *node, bool known)
-{
-    if (!*first) {
-        *first = node;
-        return;
-    }
-    // Siblings since the nearest earlier namesake bear other names, so its
-    // index plus one is the new node's.
-    for (lcr_node *b = last; b; b = b->prev) {
-        if (same_name(b, node->name, known)) {
-            node->index = b->index + 1;
-            break;
-        }
-    }
-    last->next = node;
-    node->prev = last;
 }
 
 void free_name_and_node(lcr_node *node)
@@ -111,16 +92,27 @@ lcr_node *kelmar_alloc_node(lcr_node *parent, lcr_node **list_head, const char *
     // heap garbage; nothing reads a value beyond its integer or its NUL.
     memset(node->value, 0, sizeof(int32_t));
 
-    if (parent) {
-        append_sibling(&parent->child, parent->last_child, node, known);
+    lcr_node **first = parent ? &parent->child : list_head;
+    lcr_node *last = parent ? parent->last_child : *list_head;
+    // A top-level list has no node to keep its end; it holds a node or two.
+    while (!parent && last && last->next)
+        last = last->next;
+    if (parent)
         parent->last_child = node;
-    } else {
-        // A top-level list has no node to keep its end; it holds a node or two.
-        lcr_node *last = *list_head;
-        while (last && last->next)
-            last = last->next;
-        append_sibling(list_head, last, node, known);
+    if (!*first) {
+        *first = node;
+        return node;
     }
+    // Siblings since the nearest earlier namesake bear other names, so its
+    // index plus one is the new node's.
+    for (lcr_node *b = last; b; b = b->prev) {
+        if (same_name(b, node->name, known)) {
+            node->index = b->index + 1;
+            break;
+        }
+    }
+    last->next = node;
+    node->prev = last;
     return node;
 }
 
