@@ -12,8 +12,8 @@ namespace {
 // which missing ones are appended.
 constexpr const char *EMERGENCY_NUMBERS[] = {"110", "112", "19222"};
 
-// Every rule key the modes compare: number, route and provider, with the
-// route that the merge gives a Group without "Route".
+// The rule key of a Group: number, route and provider, with the route the
+// merge gives a Group without "Route".
 lcr_rule read_rule_key(const lcr_node *group)
 {
     return lcr_read_rule(group, NO_ROUTE, 0);
@@ -40,7 +40,7 @@ struct key_table {
     lcr_rule *keys;
     uint32_t *next;     // next key in the same bucket, or NO_KEY
     uint32_t *buckets;  // first key of each bucket, or NO_KEY
-    uint32_t mask;      // bucket count - 1, a power of two less one
+    uint32_t mask;      // bucket count (a power of two) less one
 };
 
 uint32_t hash_number(const char *number)
@@ -108,8 +108,8 @@ bool open_sets(lcr_node *set1, lcr_node *set2, merge_sets *m)
     // When both sets are one tree, a removal would leave a stale key behind,
     // so the keys are then read from the live tree. Without memory for the
     // table the result is the same, only slower.
-    if (m->routing1 != m->routing2 && !build_key_table(m->routing2, &m->table))
-        m->table = {};
+    if (m->routing1 != m->routing2)
+        build_key_table(m->routing2, &m->table);
     return true;
 }
 

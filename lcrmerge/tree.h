@@ -70,11 +70,11 @@ inline bool lcr_is(const lcr_node *node, const char *node_name)
 }
 
 // Removes, in one walk over the children of `parent`, each child named
-// `name` (one of the NODE_ constants) for which `drop(child)` holds, and renumbers the namesakes that
-// stay. The tree ends as after kelmar_free_node on each in turn, but the
-// later siblings are walked once in all rather than once per removal.
-// `drop` sees the children in order; the indices of the namesakes after the
-// one it is given are not yet renumbered.
+// `name` (one of the NODE_ constants) for which `drop(child)` holds, and
+// renumbers the namesakes that stay. The tree ends as after
+// kelmar_free_node on each in turn, but the later siblings are walked once
+// in all rather than once per removal. `drop` sees the children in order;
+// the namesakes after the one it is given are not yet renumbered.
 template <class Drop>
 void lcr_remove_children_if(lcr_node *parent, const char *name, Drop drop)
 {
