@@ -23,11 +23,14 @@ struct lcr_rule {
 lcr_rule lcr_read_rule(const lcr_node *group, int32_t missing_route, int32_t missing_provider);
 
 // Order in which lcr_build_rule creates a Group's children. Readers find
-// them by name, so the order shows only to whoever walks the children; it
-// is kept as each caller has always made it.
+// them by name, so the order shows only to whoever walks the children, and
+// the two callers keep the order each has always made on purpose: lcrtool
+// build takes the loader's, so that its tree is the one a load of the image
+// it writes gives; add_rule keeps the one the merge's added rules have
+// always had.
 enum class lcr_child_order {
-    route_number_provider,  // a rule loaded from an image (and lcrtool build)
-    route_provider_number,  // a rule the merge adds (add_rule)
+    route_number_provider,  // the loader and lcrtool build
+    route_provider_number,  // add_rule
 };
 
 // Appends a rule as the last child of `parent` (null: to the list at
