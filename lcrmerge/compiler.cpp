@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tree.h"
+#include "rule.h"
 
 namespace {
 
@@ -142,9 +142,10 @@ void fill_fixed_timetables()
 void collect_provider_names(const lcr_node *routing)
 {
     for (const lcr_node *node = routing->child; node; node = node->next) {
-        if (!lcr_name_is(node, NODE_PROVIDER) || node->index < 0 || node->index >= LCR_PROVIDER_COUNT)
+        int p = lcr_provider_slot(node);
+        if (p < 0)
             continue;
-        provider_entry &entry = provider_table[2 * node->index];
+        provider_entry &entry = provider_table[2 * p];
         const char *name = lcr_value_string(node);
         memset(entry.name, 0, sizeof entry.name);
         memcpy(entry.name, name, strnlen(name, LCR_PROVIDER_NAME_MAX));
@@ -158,36 +159,49 @@ void collect_provider_names(const lcr_node *routing)
 void insert_rules(const lcr_node *routing)
 {
     for (const lcr_node *group = routing->child; group; group = group->next) {
-        if (!lcr_name_is(group, NODE_GROUP))
+        if (!lcr_is(group, NODE_GROUP))
             continue;
-        int32_t route = ROUTE_BY_PROVIDER, provider = 0;
-        const lcr_node *number = nullptr;
-        for (const lcr_node *field = group->child; field; field = field->next) {
-            if (lcr_name_is(field, NODE_ROUTE))
-                route = lcr_value_int(field);
-            else if (lcr_name_is(field, NODE_NUMBER))
-                number = field;
-            else if (lcr_name_is(field, NODE_PROVIDER))
-                provider = lcr_value_int(field);
-        }
-        if (!number)
+        // A rule without a Route is one the provider decides.
+        lcr_rule rule = lcr_read_rule(group, ROUTE_BY_PROVIDER, 0);
+        if (!rule.number)
             continue;
         // A value area filled to the brim has no NUL of its own.
         char digits[LCR_VALUE_SIZE + 1];
-        memcpy(digits, number->value, LCR_VALUE_SIZE);
-        digits[LCR_VALUE_SIZE] = '\0';
+        size_t len = strnlen(rule.number, LCR_VALUE_SIZE);
+        memcpy(digits, rule.number, len);
+        digits[len] = '\0';
         // Doubling wraps like the 32-bit arithmetic of the device.
-        auto provider_value = static_cast<int32_t>(static_cast<uint32_t>(provider) * 2u);
-        if (trie_insert(digits, route_to_area(route, provider_value)) != 0)
+        auto provider_value = static_cast<int32_t>(static_cast<uint32_t>(rule.provider) * 2u);
+        if (trie_insert(digits, route_to_area(rule.route, provider_value)) != 0)
             lcr_dropped_rules++;
     }
 }
 
+// First time slot of timetable `area` that names a provider the rule set
+// lacks, or LCR_TIME_SLOTS when there is none (or the table is unused).
+uint32_t first_missing_provider(uint32_t area)
+{
+    const timetable &table = timetables[area];
+    if (!table.enabled)
+        return LCR_TIME_SLOTS;
+    for (uint32_t j = 0; j < LCR_TIME_SLOTS; j++) {
+        auto value = static_cast<uint32_t>(table.slot[j]);
+        if (value < LCR_PROVIDER_SLOTS && !provider_table[value].present)
+            return j;
+    }
+    return LCR_TIME_SLOTS;
+}
+
 // Every area byte in the trie needs a timetable, and every provider such a
 // timetable names must exist. Area 64 is a number without a timetable, and
-// the unused timetables 20 to 63 name nothing.
+// the unused timetables 20 to 63 name nothing. Each timetable is checked
+// once, when a record first uses it; the first record in index order that
+// fails is the one reported.
 int validate()
 {
+    constexpr uint8_t UNCHECKED = 0xFF;
+    uint8_t missing_at[LCR_TIMETABLES];
+    memset(missing_at, UNCHECKED, sizeof missing_at);
     for (uint32_t t = 0; t < trie_count; t++) {
         uint32_t area = trie_pool[t].area;
         if (area == AREA_NONE || area == AREA_NO_TIMETABLE)
@@ -197,19 +211,16 @@ int validate()
                     static_cast<int>(area), static_cast<int>(t));
             return -1;
         }
-        const timetable &table = timetables[area];
-        if (!table.enabled)
-            continue;
-        for (uint32_t j = 0; j < LCR_TIME_SLOTS; j++) {
-            auto value = static_cast<uint32_t>(table.slot[j]);
-            if (value < LCR_PROVIDER_SLOTS && !provider_table[value].present) {
-                fprintf(stderr,
-                        "ERROR Provider value %d does not exist\n"
-                        "(Tree point %d, Area value %d, Time %d)\n",
-                        static_cast<int>(value), static_cast<int>(t), static_cast<int>(area),
-                        static_cast<int>(j));
-                return -1;
-            }
+        if (missing_at[area] == UNCHECKED)
+            missing_at[area] = static_cast<uint8_t>(first_missing_provider(area));
+        uint32_t j = missing_at[area];
+        if (j < LCR_TIME_SLOTS) {
+            fprintf(stderr,
+                    "ERROR Provider value %d does not exist\n"
+                    "(Tree point %d, Area value %d, Time %d)\n",
+                    static_cast<int>(timetables[area].slot[j]), static_cast<int>(t),
+                    static_cast<int>(area), static_cast<int>(j));
+            return -1;
         }
     }
     return 0;

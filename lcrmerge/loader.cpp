@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "image_format.h"
+#include "rule.h"
 
 // Version word of the image last rejected for it; 0 after any other call.
 int32_t kelmar_lcr_version = 0;
@@ -18,6 +19,13 @@ namespace {
 // an LCR_IMAGE_MAX read.
 constexpr uint32_t MAX_READ_RECORDS = (LCR_IMAGE_MAX - LCR_OFF_TRIE) / LCR_TRIE_RECORD_SIZE;
 
+// A record the decoding reaches, in the order it reaches them.
+struct trie_visit {
+    uint16_t record;
+    uint8_t digit;  // that leads to the record from its parent
+    uint8_t depth;  // digits from the root: the length of its number
+};
+
 // One image being loaded: the bytes read and what the trie walks need.
 struct trie_image {
     const uint8_t *bytes;
@@ -25,37 +33,50 @@ struct trie_image {
     lcr_node **list_head;
     // Records the checking walk has read, so a second arrival is seen.
     uint8_t visited[(MAX_READ_RECORDS + 7) / 8];
+    // The records the checking walk read, in pre-order with ascending
+    // digits: the order in which their rules are made. Each is read at most
+    // once, so `visits` stays within `records`.
+    trie_visit order[MAX_READ_RECORDS];
+    uint32_t visits;
 };
 
 // Child index of `record` for digit d, or 0 when there is none. Both 0 and
 // 0xFFFF are "no child", and so is an index whose record was not read in
-// full: the walks never look past the bytes read.
-uint32_t child_record(const trie_image *img, uint32_t record, int d)
+// full: the walks never look past the bytes read. 0xFFFF lies past every
+// read, so one comparison covers both.
+static_assert(MAX_READ_RECORDS <= LCR_CHILD_NONE_ALT);
+inline uint32_t child_record(const trie_image *img, const uint8_t *links, uint32_t d)
 {
-    uint32_t c = get_le16(img->bytes + lcr_record_offset(record) + 1 + 2 * d);
-    if (c == LCR_CHILD_NONE_ALT || c >= img->records)
-        return 0;
-    return c;
+    uint32_t c = get_le16(links + 2 * d);
+    return c < img->records ? c : 0;
 }
 
-// Checks that no record is read twice by the decoding walk below, which
-// would mean joined branches or a cycle. A record counts as read when it
-// lies within the 20-digit limit (depth 0 to 20 below the root). Links out
-// of a record 20 digits deep are never followed, so they may point
-// anywhere, back into the trie included, without making the image
-// malformed. Each record is read at most once here, so the check is linear
-// in the bytes read whatever the links say.
-bool trie_is_tree(trie_image *img, uint32_t record, uint32_t depth)
+// Checks that no record is read twice by the decoding walk, which would
+// mean joined branches or a cycle, and notes the records in the order the
+// decoding takes them. A record counts as read when it lies within the
+// 20-digit limit (depth 0 to 20 below the root). Links out of a record 20
+// digits deep are never followed, so they may point anywhere, back into
+// the trie included, without making the image malformed. Each record is
+// read at most once here, so the check is linear in the bytes read
+// whatever the links say.
+bool trie_is_tree(trie_image *img, uint32_t record, uint32_t digit, uint32_t depth)
 {
     uint8_t bit = static_cast<uint8_t>(1u << (record % 8));
     if (img->visited[record / 8] & bit)
         return false;
     img->visited[record / 8] |= bit;
+    img->order[img->visits++] = {static_cast<uint16_t>(record), static_cast<uint8_t>(digit),
+                                 static_cast<uint8_t>(depth)};
     if (depth == LCR_NUMBER_MAX_DIGITS)
         return true;
-    for (int d = 0; d < 10; d++) {
-        uint32_t c = child_record(img, record, d);
-        if (c && !trie_is_tree(img, c, depth + 1))
+    const uint8_t *links = img->bytes + lcr_record_offset(record) + 1;
+    // Most records are leaves with every link 0, seen here at one glance.
+    static const uint8_t no_links[2 * 10] = {};
+    if (memcmp(links, no_links, sizeof no_links) == 0)
+        return true;
+    for (uint32_t d = 0; d < 10; d++) {
+        uint32_t c = child_record(img, links, d);
+        if (c && !trie_is_tree(img, c, d, depth + 1))
             return false;
     }
     return true;
@@ -65,47 +86,29 @@ bool trie_is_tree(trie_image *img, uint32_t record, uint32_t depth)
 // nothing left behind, when a node cannot be created.
 bool add_loaded_rule(const trie_image *img, lcr_node *routing, uint8_t area, const char *number)
 {
-    lcr_node *group = kelmar_alloc_node(routing, img->list_head, NODE_GROUP);
-    if (!group)
-        return false;
-    lcr_node *route = kelmar_alloc_node(group, img->list_head, NODE_ROUTE);
-    lcr_node *num = route ? kelmar_alloc_node(group, img->list_head, NODE_NUMBER) : nullptr;
-    lcr_node *provider = num ? kelmar_alloc_node(group, img->list_head, NODE_PROVIDER) : nullptr;
-    if (!provider) {
-        // The Group is the last child, so removing it renumbers nothing.
-        kelmar_free_node(group);
-        return false;
-    }
-    lcr_set_int(route, area_to_route(area));
-    lcr_set_string(num, number, LCR_NUMBER_MAX_DIGITS);
-    lcr_set_int(provider, area_to_provider(area));
-    return true;
+    lcr_rule rule = {number, area_to_route(area), area_to_provider(area)};
+    return lcr_build_rule(routing, img->list_head, rule, lcr_child_order::route_number_provider) != nullptr;
 }
 
-// Makes a rule of `record` and of every record below it, in pre-order with
-// ascending digits. `digit` leads to the record from its parent (-1 for the
-// root, which never makes a rule) and `prefix` is the parent's number. Runs
-// only on a trie that trie_is_tree accepted, so it ends within 22 nested
-// calls and reads every record at most once. Returns false as soon as a
-// rule cannot be created; the rules made so far stay for the caller to
-// remove.
-bool decode_lcr_trie(const trie_image *img, uint32_t record, int digit, const char *prefix, lcr_node *routing)
+// Makes a rule of every record with an area byte below the root, in the
+// order trie_is_tree noted them: pre-order with ascending digits, a
+// record's number being its parent's and its own digit. Returns false as
+// soon as a rule cannot be created; the rules made so far stay for the
+// caller to remove.
+bool decode_lcr_trie(const trie_image *img, lcr_node *routing)
 {
-    size_t len = strlen(prefix);
-    if (len == LCR_NUMBER_MAX_DIGITS)
-        return true;
     char number[LCR_NUMBER_MAX_DIGITS + 1];
-    memcpy(number, prefix, len);
-    if (digit >= 0)
-        number[len++] = static_cast<char>('0' + digit);
-    number[len] = '\0';
-
-    uint8_t area = img->bytes[lcr_record_offset(record)];
-    if (area != AREA_NONE && digit >= 0 && !add_loaded_rule(img, routing, area, number))
-        return false;
-    for (int d = 0; d < 10; d++) {
-        uint32_t c = child_record(img, record, d);
-        if (c && !decode_lcr_trie(img, c, d, number, routing))
+    for (uint32_t i = 0; i < img->visits; i++) {
+        const trie_visit &v = img->order[i];
+        // The root (depth 0) has the empty number and makes no rule.
+        if (v.depth == 0)
+            continue;
+        // Pre-order: the parent's digits are in place, those of a deeper
+        // record visited before are cut off here.
+        number[v.depth - 1] = static_cast<char>('0' + v.digit);
+        number[v.depth] = '\0';
+        uint8_t area = img->bytes[lcr_record_offset(v.record)];
+        if (area != AREA_NONE && !add_loaded_rule(img, routing, area, number))
             return false;
     }
     return true;
@@ -137,25 +140,13 @@ ssize_t read_image_file(const char *path, uint8_t *buf)
     return got;
 }
 
-// Removes the "Group" nodes from `first` up to, not including, `stop`.
-void remove_rules(lcr_node *first, const lcr_node *stop)
-{
-    lcr_node *node = first;
-    while (node != stop) {
-        // Taken before the removal frees the node.
-        lcr_node *next = node->next;
-        if (lcr_name_is(node, NODE_GROUP))
-            kelmar_free_node(node);
-        node = next;
-    }
-}
-
 void load_provider_names(lcr_node *routing, const uint8_t *bytes)
 {
     for (lcr_node *node = routing->child; node; node = node->next) {
-        if (!lcr_name_is(node, NODE_PROVIDER) || node->index < 0 || node->index >= LCR_PROVIDER_COUNT)
+        int p = lcr_provider_slot(node);
+        if (p < 0)
             continue;
-        const char *name = reinterpret_cast<const char *>(bytes + lcr_provider_name_offset(node->index));
+        const char *name = reinterpret_cast<const char *>(bytes + lcr_provider_name_offset(static_cast<uint32_t>(p)));
         lcr_set_string(node, name, LCR_PROVIDER_NAME_MAX);
     }
 }
@@ -178,7 +169,8 @@ int check_image(trie_image *img, uint32_t len)
         return -1;
     img->records = (len - LCR_OFF_TRIE) / LCR_TRIE_RECORD_SIZE;
     memset(img->visited, 0, sizeof img->visited);
-    if (img->records > 0 && !trie_is_tree(img, 0, 0))
+    img->visits = 0;
+    if (img->records > 0 && !trie_is_tree(img, 0, 0, 0))
         return -1;
     return 0;
 }
@@ -195,7 +187,7 @@ int load_lcr_image(const char *path, lcr_node **list_head)
     if (!buf)
         return -1;
     ssize_t len = read_image_file(path, buf);
-    trie_image img{buf, 0, list_head, {}};
+    trie_image img{buf, 0, list_head, {}, {}, 0};
     if (len < 0 || check_image(&img, static_cast<uint32_t>(len)) != 0) {
         free(buf);
         return -1;
@@ -205,17 +197,24 @@ int load_lcr_image(const char *path, lcr_node **list_head)
     // once every new rule is in place. A rule that cannot be created (memory
     // ran out) fails the load and takes the new rules with it: a rule set
     // with rules missing must not pass for the image's.
-    lcr_node *last_old = routing->child;
-    while (last_old && last_old->next)
-        last_old = last_old->next;
-    bool whole = img.records == 0 || decode_lcr_trie(&img, 0, -1, "", routing);
-    lcr_node *first_new = last_old ? last_old->next : routing->child;
+    lcr_node *last_old = routing->last_child;
+    bool whole = decode_lcr_trie(&img, routing);
     if (!whole) {
-        remove_rules(first_new, nullptr);
+        // Every child after the old last one is a new rule; taken from the
+        // end, none of them has a later namesake to renumber.
+        while (routing->last_child != last_old)
+            kelmar_free_node(routing->last_child);
         free(buf);
         return -1;
     }
-    remove_rules(routing->child, first_new);
+    // The old rules are the Groups before the first new one, all of them
+    // when the image holds no rule.
+    lcr_node *first_new = last_old ? last_old->next : routing->child;
+    bool old = true;
+    lcr_remove_children_if(routing, NODE_GROUP, [&](const lcr_node *group) {
+        old = old && group != first_new;
+        return old;
+    });
     load_provider_names(routing, buf);
     free(buf);
     return 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "image_format.h"
+#include "rule.h"
 
 namespace {
 
@@ -11,26 +12,11 @@ namespace {
 // which missing ones are appended.
 constexpr const char *EMERGENCY_NUMBERS[] = {"110", "112", "19222"};
 
-// What the modes compare: number (null when the Group has none), route and
-// provider, each from the Group's last child of that name.
-struct rule_key {
-    const char *number;
-    int32_t route;
-    int32_t provider;
-};
-
-rule_key read_rule_key(const lcr_node *group)
+// The rule key of a Group: number, route and provider, with the route the
+// merge gives a Group without "Route".
+lcr_rule read_rule_key(const lcr_node *group)
 {
-    rule_key key = {nullptr, NO_ROUTE, 0};
-    for (const lcr_node *c = group->child; c; c = c->next) {
-        if (lcr_name_is(c, NODE_NUMBER))
-            key.number = lcr_value_string(c);
-        else if (lcr_name_is(c, NODE_ROUTE))
-            key.route = lcr_value_int(c);
-        else if (lcr_name_is(c, NODE_PROVIDER))
-            key.provider = lcr_value_int(c);
-    }
-    return key;
+    return lcr_read_rule(group, NO_ROUTE, 0);
 }
 
 bool is_emergency(const char *number)
@@ -43,14 +29,33 @@ bool is_emergency(const char *number)
     return false;
 }
 
-// The two rule sets of one merge. The second set's keys are read once into
-// `keys` rather than once per comparison, which would cost a walk over each
-// Group's children for every pair of rules.
+constexpr uint32_t NO_KEY = UINT32_MAX;
+
+// The second set's keys, read once and chained by a hash of the number, so
+// a first-set rule is compared only with the second-set rules that share
+// its number's bucket instead of with every one. Keys without a number
+// match nothing and are left out. One block holds the keys, the chain links
+// and the buckets.
+struct key_table {
+    lcr_rule *keys;
+    uint32_t *next;     // next key in the same bucket, or NO_KEY
+    uint32_t *buckets;  // first key of each bucket, or NO_KEY
+    uint32_t mask;      // bucket count (a power of two) less one
+};
+
+uint32_t hash_number(const char *number)
+{
+    uint32_t h = 2166136261u;
+    for (const char *c = number; *c; c++)
+        h = (h ^ static_cast<uint8_t>(*c)) * 16777619u;
+    return h;
+}
+
+// The two rule sets of one merge.
 struct merge_sets {
     lcr_node *routing1;
     lcr_node *routing2;
-    rule_key *keys;  // null: keys are read from the tree where compared
-    size_t count;
+    key_table table;  // keys null: keys are read from the tree where compared
 };
 
 lcr_node *find_routing(lcr_node *set)
@@ -58,32 +63,57 @@ lcr_node *find_routing(lcr_node *set)
     return set ? lcr_find_sibling(set, NODE_ROUTING) : nullptr;
 }
 
+// Reads the keys of the second set's rules into `t`; false, with `t`
+// untouched, when the set has none or memory runs out.
+bool build_key_table(const lcr_node *routing2, key_table *t)
+{
+    size_t count = 0;
+    for (const lcr_node *c = routing2->child; c; c = c->next)
+        count += lcr_is(c, NODE_GROUP);
+    if (count == 0)
+        return false;
+    size_t buckets = 1;
+    while (buckets < 2 * count)
+        buckets *= 2;
+    void *block = malloc(count * (sizeof(lcr_rule) + sizeof(uint32_t)) + buckets * sizeof(uint32_t));
+    if (!block)
+        return false;
+    t->keys = static_cast<lcr_rule *>(block);
+    t->next = reinterpret_cast<uint32_t *>(t->keys + count);
+    t->buckets = t->next + count;
+    t->mask = static_cast<uint32_t>(buckets - 1);
+    for (size_t i = 0; i < buckets; i++)
+        t->buckets[i] = NO_KEY;
+    uint32_t n = 0;
+    for (const lcr_node *c = routing2->child; c; c = c->next) {
+        if (!lcr_is(c, NODE_GROUP))
+            continue;
+        lcr_rule key = read_rule_key(c);
+        if (!key.number)
+            continue;
+        uint32_t &first = t->buckets[hash_number(key.number) & t->mask];
+        t->keys[n] = key;
+        t->next[n] = first;
+        first = n++;
+    }
+    return true;
+}
+
 // Finds both "Routing" nodes; false when either set has none.
 bool open_sets(lcr_node *set1, lcr_node *set2, merge_sets *m)
 {
-    *m = {find_routing(set1), find_routing(set2), nullptr, 0};
+    *m = {find_routing(set1), find_routing(set2), {}};
     if (!m->routing1 || !m->routing2)
         return false;
     // When both sets are one tree, a removal would leave a stale key behind,
     // so the keys are then read from the live tree. Without memory for the
     // table the result is the same, only slower.
-    if (m->routing1 == m->routing2)
-        return true;
-    size_t groups = 0;
-    for (const lcr_node *c = m->routing2->child; c; c = c->next)
-        groups += lcr_name_is(c, NODE_GROUP);
-    if (groups == 0)
-        return true;
-    m->keys = static_cast<rule_key *>(malloc(groups * sizeof(rule_key)));
-    if (!m->keys)
-        return true;
-    for (const lcr_node *c = m->routing2->child; c; c = c->next)
-        if (lcr_name_is(c, NODE_GROUP))
-            m->keys[m->count++] = read_rule_key(c);
+    if (m->routing1 != m->routing2)
+        build_key_table(m->routing2, &m->table);
     return true;
 }
 
-bool keys_match(const rule_key &a, const rule_key &b, const merge_sets &m)
+bool keys_match(const lcr_rule &a, const lcr_rule &b, const merge_sets &m)
 {
     return b.number && strcmp(a.number, b.number) == 0 && a.route == b.route &&
            same_provider(m.routing1, a.provider, m.routing2, b.provider);
@@ -91,49 +121,47 @@ bool keys_match(const rule_key &a, const rule_key &b, const merge_sets &m)
 
 // A rule without a number has nothing to be compared by, so it matches
 // nothing, on either side.
-bool has_match(const rule_key &key, const merge_sets &m)
+bool has_match(const lcr_rule &key, const merge_sets &m)
 {
     if (!key.number)
         return false;
-    if (m.keys) {
-        for (size_t i = 0; i < m.count; i++)
-            if (keys_match(key, m.keys[i], m))
+    const key_table &t = m.table;
+    if (t.keys) {
+        for (uint32_t i = t.buckets[hash_number(key.number) & t.mask]; i != NO_KEY; i = t.next[i])
+            if (keys_match(key, t.keys[i], m))
                 return true;
         return false;
     }
     for (const lcr_node *b = m.routing2->child; b; b = b->next)
-        if (lcr_name_is(b, NODE_GROUP) && keys_match(key, read_rule_key(b), m))
+        if (lcr_is(b, NODE_GROUP) && keys_match(key, read_rule_key(b), m))
             return true;
     return false;
 }
 
 // Whether a rule of the first set, by its key, is to be removed.
-using rule_filter = bool (*)(const rule_key &, const merge_sets &);
+using rule_filter = bool (*)(const lcr_rule &, const merge_sets &);
 
-// Removes each rule of the first set for which `drop` holds, then frees the
-// key table. The two modes walk the same way and differ only in `drop`.
+// Removes each rule of the first set for which `drop` holds, in one walk
+// that also renumbers the rules that stay, then frees the key table. The
+// two modes walk the same way and differ only in `drop`.
 void remove_rules(merge_sets &m, rule_filter drop)
 {
-    lcr_node *next;
-    for (lcr_node *c = m.routing1->child; c; c = next) {
-        // Taken before a removal frees c, so the walk visits every rule once.
-        next = c->next;
-        if (lcr_name_is(c, NODE_GROUP) && drop(read_rule_key(c), m))
-            kelmar_free_node(c);
-    }
-    free(m.keys);
-    m.keys = nullptr;
+    lcr_remove_children_if(m.routing1, NODE_GROUP, [&](const lcr_node *group) {
+        return drop(read_rule_key(group), m);
+    });
+    free(m.table.keys);
+    m.table = {};
 }
 
 // Mode 1 keeps only the rules the second set matches.
-bool unmatched(const rule_key &key, const merge_sets &m)
+bool unmatched(const lcr_rule &key, const merge_sets &m)
 {
     return !has_match(key, m);
 }
 
 // Mode 2 removes the rules the second set matches, but never an emergency
 // number's.
-bool matched_and_not_emergency(const rule_key &key, const merge_sets &m)
+bool matched_and_not_emergency(const lcr_rule &key, const merge_sets &m)
 {
     return !is_emergency(key.number) && has_match(key, m);
 }
@@ -141,7 +169,7 @@ bool matched_and_not_emergency(const rule_key &key, const merge_sets &m)
 bool carries_number(const lcr_node *routing, const char *number)
 {
     for (const lcr_node *c = routing->child; c; c = c->next) {
-        if (!lcr_name_is(c, NODE_GROUP))
+        if (!lcr_is(c, NODE_GROUP))
             continue;
         const char *own = read_rule_key(c).number;
         if (own && strcmp(own, number) == 0)
@@ -163,27 +191,8 @@ int add_rule(lcr_node *parent, lcr_node **list_head, const char *number, int32_t
 {
     if (!number)
         return -1;
-    lcr_node *group = kelmar_alloc_node(parent, list_head, NODE_GROUP);
-    if (!group)
-        return -1;
-    lcr_node *route_node = kelmar_alloc_node(group, list_head, NODE_ROUTE);
-    lcr_node *provider_node = kelmar_alloc_node(group, list_head, NODE_PROVIDER);
-    lcr_node *number_node = kelmar_alloc_node(group, list_head, NODE_NUMBER);
-    if (!route_node || !provider_node || !number_node) {
-        // A half-built rule would compile as a different rule (or none), so
-        // the whole Group goes again. kelmar_free_node cannot move a list
-        // head, so a Group that heads a top-level list is unhooked here.
-        if (!parent && *list_head == group)
-            *list_head = group->next;
-        kelmar_free_node(group);
-        return -1;
-    }
-    lcr_set_int(route_node, route);
-    lcr_set_int(provider_node, provider);
-    // The value area holds at most LCR_VALUE_SIZE - 1 characters and the
-    // NUL; a longer number is cut rather than overrunning the node.
-    lcr_set_string(number_node, number, LCR_VALUE_SIZE - 1);
-    return 0;
+    lcr_rule rule = {number, route, provider};
+    return lcr_build_rule(parent, list_head, rule, lcr_child_order::route_provider_number) ? 0 : -1;
 }
 
 int clear_routes(lcr_node *set1, lcr_node *set2)

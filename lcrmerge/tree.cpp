@@ -8,9 +8,51 @@
 lcr_node *current_tree = nullptr;
 lcr_node *default_tree = nullptr;
 
+namespace {
+
+// The names a node points to instead of owning a copy.
+// The names of a rule first: they are by far the most frequent.
+constexpr const char *KNOWN_NAMES[] = {NODE_GROUP, NODE_ROUTE, NODE_NUMBER, NODE_PROVIDER, NODE_ROUTING, NODE_VERSION};
+
+bool is_known(const char *name)
+{
+    for (const char *known : KNOWN_NAMES)
+        if (name == known)
+            return true;
+    return false;
+}
+
+// The constant that spells `name`, or null when none does.
+const char *known_spelling(const char *name)
+{
+    for (const char *known : KNOWN_NAMES)
+        if (name == known)
+            return name;
+    for (const char *known : KNOWN_NAMES)
+        if (strcmp(name, known) == 0)
+            return known;
+    return nullptr;
+}
+
+// Whether `node` bears `name`. A known name is spelt by its constant alone,
+// so a pointer comparison settles it; any other name is compared as text.
+bool same_name(const lcr_node *node, const char *name, bool known)
+{
+    return known ? node->name == name : strcmp(node->name, name) == 0;
+}
+
+void free_name_and_node(lcr_node *node)
+{
+    if (!is_known(node->name))
+        free(const_cast<char *>(node->name));
+    free(node);
+}
+
+}  // namespace
+
 bool lcr_name_is(const lcr_node *node, const char *name)
 {
-    return strcmp(node->name, name) == 0;
+    return node->name == name || (!is_known(name) && strcmp(node->name, name) == 0);
 }
 
 lcr_node *lcr_find_sibling(lcr_node *first, const char *name)
@@ -30,32 +72,44 @@ lcr_node *kelmar_alloc_node(lcr_node *parent, lcr_node **list_head, const char *
     auto *node = static_cast<lcr_node *>(malloc(sizeof(lcr_node)));
     if (!node)
         return nullptr;
-    size_t len = strlen(name) + 1;
-    node->name = static_cast<char *>(malloc(len));
-    if (!node->name) {
-        free(node);
-        return nullptr;
+    node->name = known_spelling(name);
+    bool known = node->name != nullptr;
+    if (!known) {
+        size_t len = strlen(name) + 1;
+        char *copy = static_cast<char *>(malloc(len));
+        if (!copy) {
+            free(node);
+            return nullptr;
+        }
+        memcpy(copy, name, len);
+        node->name = copy;
     }
-    memcpy(node->name, name, len);
     node->parent = parent;
-    node->next = node->prev = node->child = nullptr;
+    node->next = node->prev = node->child = node->last_child = nullptr;
     node->index = 0;
-    // The value area is cleared so that a node read before its creator
-    // writes it holds 0 or the empty string rather than heap garbage.
-    memset(node->value, 0, sizeof node->value);
+    // The first word of the value area is cleared, so that a node read
+    // before its creator writes it holds 0 or the empty string rather than
+    // heap garbage; nothing reads a value beyond its integer or its NUL.
+    memset(node->value, 0, sizeof(int32_t));
 
     lcr_node **first = parent ? &parent->child : list_head;
+    lcr_node *last = parent ? parent->last_child : *list_head;
+    // A top-level list has no node to keep its end; it holds a node or two.
+    while (!parent && last && last->next)
+        last = last->next;
+    if (parent)
+        parent->last_child = node;
     if (!*first) {
         *first = node;
         return node;
     }
-    lcr_node *last = *first;
-    for (;;) {
-        if (lcr_name_is(last, name))
-            node->index++;
-        if (!last->next)
+    // Siblings since the nearest earlier namesake bear other names, so its
+    // index plus one is the new node's.
+    for (lcr_node *b = last; b; b = b->prev) {
+        if (same_name(b, node->name, known)) {
+            node->index = b->index + 1;
             break;
-        last = last->next;
+        }
     }
     last->next = node;
     node->prev = last;
@@ -75,30 +129,38 @@ void kelmar_free_list(lcr_node *first)
             node->parent->child = next;
             if (next)
                 next->prev = nullptr;
+            else
+                node->parent->last_child = nullptr;
         }
-        free(node->name);
-        free(node);
+        free_name_and_node(node);
         node = next;
     }
+}
+
+void lcr_unlink_node(lcr_node *node)
+{
+    if (node->child)
+        kelmar_free_list(node->child);
+    if (node->parent && node->parent->child == node)
+        node->parent->child = node->next;
+    if (node->parent && node->parent->last_child == node)
+        node->parent->last_child = node->prev;
+    if (node->next)
+        node->next->prev = node->prev;
+    if (node->prev)
+        node->prev->next = node->next;
+    free_name_and_node(node);
 }
 
 int kelmar_free_node(lcr_node *node)
 {
     if (!node)
         return -1;
-    if (node->child)
-        kelmar_free_list(node->child);
+    bool known = is_known(node->name);
     for (lcr_node *later = node->next; later; later = later->next)
-        if (lcr_name_is(later, node->name))
+        if (same_name(later, node->name, known))
             later->index--;
-    if (node->parent && node->parent->child == node)
-        node->parent->child = node->next;
-    if (node->next)
-        node->next->prev = node->prev;
-    if (node->prev)
-        node->prev->next = node->next;
-    free(node->name);
-    free(node);
+    lcr_unlink_node(node);
     return 0;
 }
 

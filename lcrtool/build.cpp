@@ -5,24 +5,11 @@
 #include "compiler.h"
 #include "messages.h"
 #include "output.h"
+#include "rule.h"
 #include "rule_list.h"
 #include "text_format.h"
 
 namespace {
-
-bool append_group(lcr_node *routing, const tool_rule *rule)
-{
-    lcr_node *group = kelmar_alloc_node(routing, &current_tree, NODE_GROUP);
-    lcr_node *route = group ? kelmar_alloc_node(group, &current_tree, NODE_ROUTE) : nullptr;
-    lcr_node *number = route ? kelmar_alloc_node(group, &current_tree, NODE_NUMBER) : nullptr;
-    lcr_node *provider = number ? kelmar_alloc_node(group, &current_tree, NODE_PROVIDER) : nullptr;
-    if (!provider)
-        return false;
-    lcr_set_int(route, rule->route);
-    lcr_set_string(number, rule->number, LCR_NUMBER_MAX_DIGITS);
-    lcr_set_int(provider, rule->provider);
-    return true;
-}
 
 // Makes `current_tree` the rule set of `list`: the skeleton, the ten names,
 // one Group per rule in the list's order.
@@ -34,16 +21,22 @@ bool build_tree(const rule_list *list)
         return false;
     int providers = 0;
     for (lcr_node *node = routing->child; node; node = node->next) {
-        if (lcr_name_is(node, NODE_PROVIDER) && node->index < LCR_PROVIDER_COUNT) {
-            lcr_set_string(node, list->names[node->index], LCR_PROVIDER_NAME_MAX);
+        int p = lcr_provider_slot(node);
+        if (p >= 0) {
+            lcr_set_string(node, list->names[p], LCR_PROVIDER_NAME_MAX);
             providers++;
         }
     }
     if (providers != LCR_PROVIDER_COUNT)
         return false;
-    for (size_t i = 0; i < list->count; i++)
-        if (!append_group(routing, &list->rules[i]))
+    // The children in the loader's order, so the tree is the one a load of
+    // the built image gives.
+    for (size_t i = 0; i < list->count; i++) {
+        const tool_rule &r = list->rules[i];
+        lcr_rule rule = {r.number, r.route, r.provider};
+        if (!lcr_build_rule(routing, &current_tree, rule, lcr_child_order::route_number_provider))
             return false;
+    }
     return true;
 }
 

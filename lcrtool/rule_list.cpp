@@ -10,6 +10,7 @@
 
 #include "loader.h"
 #include "messages.h"
+#include "rule.h"
 
 int rule_list_append(rule_list *list, const tool_rule *rule)
 {
@@ -60,34 +61,22 @@ static void copy_text(char *dst, const char *src, size_t max_len)
     dst[len] = '\0';
 }
 
-// One Group as a rule: its children are found by name, the last of a name
-// counting, with the compiler's defaults for a missing Route or Provider.
-// A Group without a Number is no rule.
-static bool group_rule(const lcr_node *group, tool_rule *rule)
-{
-    bool has_number = false;
-    *rule = tool_rule{{}, ROUTE_BY_PROVIDER, 0, 0};
-    for (const lcr_node *node = group->child; node; node = node->next) {
-        if (lcr_name_is(node, NODE_ROUTE)) {
-            rule->route = lcr_value_int(node);
-        } else if (lcr_name_is(node, NODE_PROVIDER)) {
-            rule->provider = lcr_value_int(node);
-        } else if (lcr_name_is(node, NODE_NUMBER)) {
-            copy_text(rule->number, lcr_value_string(node), LCR_NUMBER_MAX_DIGITS);
-            has_number = true;
-        }
-    }
-    return has_number;
-}
-
+// The rules with the compiler's defaults for a missing Route or Provider,
+// since a dump shows what the image built from them holds. A Group without
+// a Number is no rule.
 static int collect_rules(const lcr_node *routing, rule_list *list)
 {
     for (const lcr_node *node = routing->child; node; node = node->next) {
-        if (lcr_name_is(node, NODE_PROVIDER) && node->index >= 0 && node->index < LCR_PROVIDER_COUNT) {
-            copy_text(list->names[node->index], lcr_value_string(node), LCR_PROVIDER_NAME_MAX);
-        } else if (lcr_name_is(node, NODE_GROUP)) {
-            tool_rule rule;
-            if (group_rule(node, &rule) && rule_list_append(list, &rule) != 0)
+        int p = lcr_provider_slot(node);
+        if (p >= 0) {
+            copy_text(list->names[p], lcr_value_string(node), LCR_PROVIDER_NAME_MAX);
+        } else if (lcr_is(node, NODE_GROUP)) {
+            lcr_rule read = lcr_read_rule(node, ROUTE_BY_PROVIDER, 0);
+            if (!read.number)
+                continue;
+            tool_rule rule = {{}, read.route, read.provider, 0};
+            copy_text(rule.number, read.number, LCR_NUMBER_MAX_DIGITS);
+            if (rule_list_append(list, &rule) != 0)
                 return -1;
         }
     }

@@ -91,6 +91,12 @@ std::vector<std::string> rules_of(lcr_node *head)
 
 using strings = std::vector<std::string>;
 
+// Route of the filler number n in NumberHeldUnderSeveralRoutes: its last digit.
+int32_t last_digit_route(const std::string &n)
+{
+    return n.back() - '0';
+}
+
 TEST(SameProvider, OnlyTheFirstRulesProviderCounts)
 {
     struct row { int32_t p1, p2; int expected; };
@@ -147,6 +153,22 @@ TEST_F(merge_fixture, MatchingRules)
             EXPECT_EQ(kept, mode == 1 ? r.match : !r.match) << r.what << ", mode " << mode;
         }
     }
+}
+
+// The second set holds a number under several routes, among enough other
+// numbers that they share lookup buckets: a rule matches when any of them
+// has its route.
+TEST_F(merge_fixture, NumberHeldUnderSeveralRoutes)
+{
+    std::vector<std::string> numbers;
+    for (int i = 0; i < 300; i++)
+        numbers.push_back(std::to_string(1000 + 7 * i));
+    for (const std::string &n : numbers)
+        add(set2, {n.c_str(), last_digit_route(n), 0});
+    add_all(set2, {{"0301", 1, 0}, {"0301", 2, 0}, {"0301", 3, 0}});
+    add_all(set1, {{"0301", 3, 0}, {"0301", 4, 0}, {"1000", 0, 0}, {"1007", 0, 0}, {"1014", 4, 0}});
+    ASSERT_EQ(clear_routes(set1, set2), 0);
+    EXPECT_EQ(rules_of(set1), strings({"0301/3/0", "1000/0/0", "1014/4/0"}));
 }
 
 TEST_F(merge_fixture, LaterNamesakeChildCounts)

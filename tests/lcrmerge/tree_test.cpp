@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tree.h"
 
@@ -42,6 +44,7 @@ void expect_consistent(const lcr_node *parent)
             same += std::string(m->name) == n->name;
         EXPECT_EQ(n->index, same) << n->name;
     }
+    EXPECT_EQ(parent->last_child, prev);
 }
 
 TEST_F(tree_fixture, IndexCountsEarlierNamesakesCaseSensitively)
@@ -126,6 +129,38 @@ TEST_F(tree_fixture, FreeListOfFirstChildEmptiesParent)
         add(add(root, "Group"), "Number");
     kelmar_free_list(root->child);
     EXPECT_EQ(root->child, nullptr);
+}
+
+// Appends and removals in a scrambled order, over the rule set's own names
+// and others (a name given as another copy of its text, a name that differs
+// in case): every index keeps counting the earlier namesakes, and the last
+// child stays known, so a node appended after any removal is numbered from
+// its nearest namesake. Then one walk removes every other Group.
+TEST_F(tree_fixture, IndicesHoldOverManyAppendsAndRemovals)
+{
+    lcr_node *root = add(nullptr, "Routing");
+    const std::string group_copy = "Group";
+    const char *names[] = {NODE_GROUP, group_copy.c_str(), NODE_PROVIDER, "Other", "group"};
+    std::vector<lcr_node *> nodes;
+    uint32_t seed = 7;
+    for (int step = 1; step <= 400; step++) {
+        seed = seed * 1103515245u + 12345u;
+        uint32_t r = seed >> 8;
+        if (nodes.empty() || r % 3 != 0) {
+            nodes.push_back(add(root, names[r % 5]));
+        } else {
+            size_t i = r % nodes.size();
+            ASSERT_EQ(kelmar_free_node(nodes[i]), 0);
+            nodes.erase(nodes.begin() + static_cast<long>(i));
+        }
+        if (step % 20 == 0)
+            expect_consistent(root);
+    }
+    bool drop = false;
+    lcr_remove_children_if(root, NODE_GROUP, [&](const lcr_node *) { return drop = !drop; });
+    expect_consistent(root);
+    add(root, "Group");
+    expect_consistent(root);
 }
 
 TEST_F(tree_fixture, ValueAreaHoldsIntegersAndCutStrings)

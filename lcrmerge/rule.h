@@ -1,0 +1,44 @@
+// A rule as the tree holds it: a "Group" child of "Routing" with "Route",
+// "Number" and "Provider" children. Reading one and building one are done
+// here only, for the loader, the compiler, the merge and lcrtool alike.
+#pragma once
+
+#include <cstdint>
+
+#include "tree.h"
+
+// A rule as read from its Group, each field from the Group's last child of
+// that name; children of other names are passed over.
+struct lcr_rule {
+    const char *number;  // the Number's value area; null without a Number
+    int32_t route;
+    int32_t provider;
+};
+
+// Reads `group`, taking `missing_route` and `missing_provider` for a field
+// whose child is missing. The callers differ on purpose in the route: the
+// compiler encodes a rule without a Route as one the provider decides
+// (ROUTE_BY_PROVIDER), while the merge gives it a code no image holds
+// (NO_ROUTE), so that it matches only a rule that has no Route either.
+lcr_rule lcr_read_rule(const lcr_node *group, int32_t missing_route, int32_t missing_provider);
+
+// Order in which lcr_build_rule creates a Group's children. Readers find
+// them by name, so the order shows only to whoever walks the children, and
+// the two callers keep the order each has always made on purpose: lcrtool
+// build takes the loader's, so that its tree is the one a load of the image
+// it writes gives; add_rule keeps the one the merge's added rules have
+// always had.
+enum class lcr_child_order {
+    route_number_provider,  // the loader and lcrtool build
+    route_provider_number,  // add_rule
+};
+
+// Appends a rule as the last child of `parent` (null: to the list at
+// `list_head`, which every creation is handed), the number cut to fit the
+// value area. The new Group, or null when memory ran out, with nothing of
+// the rule left behind.
+lcr_node *lcr_build_rule(lcr_node *parent, lcr_node **list_head, const lcr_rule &rule, lcr_child_order order);
+
+// Provider number (0 to 9) that a child of "Routing" names, or -1 when it
+// is no "Provider" node of the skeleton.
+int lcr_provider_slot(const lcr_node *node);
