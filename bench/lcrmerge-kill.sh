@@ -12,15 +12,8 @@
 # with the lcrtool of the same build.
 set -eu
 cd "$(dirname "$0")/.."
-bin=${1:-}
 runs=${2:-200}
-if [ -z "$bin" ]; then
-    cmake --preset release >/dev/null
-    cmake --build --preset release --target lcrmerge lcrtool >/dev/null
-    bin=build/release/lcrmerge/lcrmerge
-fi
-bin=$(realpath "$bin")
-lcrtool=$(realpath "$(dirname "$bin")/../lcrtool/lcrtool")
+. bench/release-tools.sh
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -15,15 +15,8 @@
 # with the lcrtool of the same build.
 set -eu
 cd "$(dirname "$0")/.."
-bin=${1:-}
 runs=${2:-21}
-if [ -z "$bin" ]; then
-    cmake --preset release >/dev/null
-    cmake --build --preset release --target lcrmerge lcrtool >/dev/null
-    bin=build/release/lcrmerge/lcrmerge
-fi
-bin=$(realpath "$bin")
-lcrtool=$(realpath "$(dirname "$bin")/../lcrtool/lcrtool")
+. bench/release-tools.sh
 if [ ! -x /usr/bin/time ]; then
     apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time >/dev/null
 fi
