@@ -61,6 +61,22 @@ inline uint16_t get_le16(const uint8_t *p)
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
+// Records of the trie held in full by the first `len` bytes of an image.
+constexpr uint32_t lcr_records_in(uint32_t len)
+{
+    return len < LCR_OFF_TRIE ? 0 : (len - LCR_OFF_TRIE) / LCR_TRIE_RECORD_SIZE;
+}
+
+// Child of a trie record for digit d, from `links`, the record's bytes after
+// its area byte; 0 when there is none. Both 0 and 0xFFFF are "no child", and
+// so is a record not among the `records` read in full: a walk never looks
+// past the bytes read.
+inline uint32_t lcr_child_link(const uint8_t *links, uint32_t d, uint32_t records)
+{
+    uint32_t c = get_le16(links + 2 * d);
+    return c != LCR_CHILD_NONE_ALT && c < records ? c : 0;
+}
+
 inline uint32_t get_le32(const uint8_t *p)
 {
     return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;

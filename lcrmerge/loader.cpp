@@ -40,17 +40,6 @@ struct trie_image {
     uint32_t visits;
 };
 
-// Child index of `record` for digit d, or 0 when there is none. Both 0 and
-// 0xFFFF are "no child", and so is an index whose record was not read in
-// full: the walks never look past the bytes read. 0xFFFF lies past every
-// read, so one comparison covers both.
-static_assert(MAX_READ_RECORDS <= LCR_CHILD_NONE_ALT);
-inline uint32_t child_record(const trie_image *img, const uint8_t *links, uint32_t d)
-{
-    uint32_t c = get_le16(links + 2 * d);
-    return c < img->records ? c : 0;
-}
-
 // Checks that no record is read twice by the decoding walk, which would
 // mean joined branches or a cycle, and notes the records in the order the
 // decoding takes them. A record counts as read when it lies within the
@@ -75,7 +64,7 @@ bool trie_is_tree(trie_image *img, uint32_t record, uint32_t digit, uint32_t dep
     if (memcmp(links, no_links, sizeof no_links) == 0)
         return true;
     for (uint32_t d = 0; d < 10; d++) {
-        uint32_t c = child_record(img, links, d);
+        uint32_t c = lcr_child_link(links, d, img->records);
         if (c && !trie_is_tree(img, c, d, depth + 1))
             return false;
     }
@@ -167,7 +156,7 @@ int check_image(trie_image *img, uint32_t len)
     // inside them is not an image this system wrote.
     if (len < LCR_OFF_TRIE)
         return -1;
-    img->records = (len - LCR_OFF_TRIE) / LCR_TRIE_RECORD_SIZE;
+    img->records = lcr_records_in(len);
     memset(img->visited, 0, sizeof img->visited);
     img->visits = 0;
     if (img->records > 0 && !trie_is_tree(img, 0, 0, 0))

@@ -25,9 +25,8 @@ bool is_known(const char *name)
 // The constant that spells `name`, or null when none does.
 const char *known_spelling(const char *name)
 {
-    for (const char *known : KNOWN_NAMES)
-        if (name == known)
-            return name;
+    if (is_known(name))
+        return name;
     for (const char *known : KNOWN_NAMES)
         if (strcmp(name, known) == 0)
             return known;

@@ -62,11 +62,6 @@ int read_image_bytes(const char *path, image_bytes *img)
     return 0;
 }
 
-bool record_in(const image_bytes *img, uint32_t record)
-{
-    return lcr_record_offset(record) + LCR_TRIE_RECORD_SIZE <= img->len;
-}
-
 // Length of the longest prefix of `number` whose trie record carries an
 // area byte, and that byte; 0 when there is none. The walk follows child
 // links as the loader does (0, 0xFFFF and records past the bytes read are
@@ -75,12 +70,13 @@ size_t longest_rule(const image_bytes *img, const char *number, uint8_t *area)
 {
     size_t found = 0;
     uint32_t record = 0;
-    if (!record_in(img, record))
+    uint32_t records = lcr_records_in(static_cast<uint32_t>(img->len));
+    if (records == 0)
         return 0;
     for (size_t depth = 0; depth < LCR_NUMBER_MAX_DIGITS && number[depth]; depth++) {
-        const uint8_t *fields = img->data + lcr_record_offset(record);
-        uint16_t child = get_le16(fields + 1 + 2 * (number[depth] - '0'));
-        if (child == 0 || child == LCR_CHILD_NONE_ALT || !record_in(img, child))
+        const uint8_t *links = img->data + lcr_record_offset(record) + 1;
+        uint32_t child = lcr_child_link(links, static_cast<uint32_t>(number[depth] - '0'), records);
+        if (child == 0)
             break;
         record = child;
         uint8_t byte = img->data[lcr_record_offset(record)];
