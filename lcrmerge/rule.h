@@ -3,6 +3,7 @@
 // here only, for the loader, the compiler, the merge and lcrtool alike.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "tree.h"
@@ -14,6 +15,9 @@ struct lcr_rule {
     int32_t route;
     int32_t provider;
 };
+
+// Nodes of a rule that lcr_build_rule makes: the Group and three children.
+inline constexpr size_t LCR_RULE_NODES = 4;
 
 // Reads `group`, taking `missing_route` and `missing_provider` for a field
 // whose child is missing. The callers differ on purpose in the route: the

@@ -53,4 +53,33 @@ TEST(TreeOutOfMemory, SkeletonIsWholeOrAbsent)
     }
 }
 
+// Reserved nodes are created without a malloc; a removed one is taken
+// again by the next creation; the block goes back to the C library with
+// its last node, after which a creation needs a malloc again.
+TEST(TreeOutOfMemory, ReservedNodesComeFromOneBlock)
+{
+    ASSERT_TRUE(lcr_reserve_nodes(3));
+    auto create_failing_malloc = [](lcr_node *parent, lcr_node **head) {
+        wrap_malloc_fail_nth(1);
+        lcr_node *node = kelmar_alloc_node(parent, head, NODE_GROUP);
+        wrap_malloc_disarm();
+        return node;
+    };
+    lcr_node *head = nullptr;
+    lcr_node *routing = create_failing_malloc(nullptr, &head);
+    ASSERT_NE(routing, nullptr);
+    lcr_node *a = create_failing_malloc(routing, &head);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(create_failing_malloc(routing, &head), nullptr);
+    EXPECT_EQ(create_failing_malloc(routing, &head), nullptr);
+
+    kelmar_free_node(a);
+    lcr_node *again = create_failing_malloc(routing, &head);
+    EXPECT_EQ(again, a);
+    EXPECT_EQ(again->index, 1);
+
+    kelmar_free_node(head);
+    EXPECT_EQ(create_failing_malloc(nullptr, &head), nullptr);
+}
+
 }  // namespace
