@@ -78,22 +78,17 @@ lcr_node *nodes_of(node_block *b)
 }
 
 // Under the address sanitizer a node that is not handed out may not be
-// touched, as if it had been freed; the block's own code unpoisons it first.
-void poison(void *at, size_t len)
+// touched, as if it had been freed; the block's own code makes it usable
+// again before it reads or hands it out.
+void set_usable(void *at, size_t len, bool usable)
 {
 #ifdef LCR_POISON_NODES
-    ASAN_POISON_MEMORY_REGION(at, len);
+    if (usable)
+        ASAN_UNPOISON_MEMORY_REGION(at, len);
+    else
+        ASAN_POISON_MEMORY_REGION(at, len);
 #else
-    (void)at, (void)len;
-#endif
-}
-
-void unpoison(void *at, size_t len)
-{
-#ifdef LCR_POISON_NODES
-    ASAN_UNPOISON_MEMORY_REGION(at, len);
-#else
-    (void)at, (void)len;
+    (void)at, (void)len, (void)usable;
 #endif
 }
 
@@ -104,11 +99,11 @@ lcr_node *take_node()
     for (node_block *b = blocks; b; b = b->next) {
         lcr_node *node = b->given_back;
         if (node) {
-            unpoison(node, sizeof *node);
+            set_usable(node, sizeof *node, true);
             b->given_back = node->next;
         } else if (b->fresh < b->size) {
             node = nodes_of(b) + b->fresh++;
-            unpoison(node, sizeof *node);
+            set_usable(node, sizeof *node, true);
         } else {
             continue;
         }
@@ -128,13 +123,13 @@ void give_back(lcr_node *node)
             continue;
         if (--b->in_use == 0) {
             *link = b->next;
-            unpoison(b, sizeof *b + b->size * sizeof(lcr_node));
+            set_usable(b, sizeof *b + b->size * sizeof(lcr_node), true);
             free(b);
             return;
         }
         node->next = b->given_back;
         b->given_back = node;
-        poison(node, sizeof *node);
+        set_usable(node, sizeof *node, false);
         return;
     }
     free(node);
@@ -277,7 +272,7 @@ bool lcr_reserve_nodes(size_t count)
     if (!b)
         return false;
     *b = {nullptr, nullptr, static_cast<uint32_t>(more), 0, 0};
-    poison(nodes_of(b), more * sizeof(lcr_node));
+    set_usable(nodes_of(b), more * sizeof(lcr_node), false);
     // Behind the others: their spare nodes are handed out first.
     node_block **link = &blocks;
     while (*link)
