@@ -38,6 +38,7 @@ struct trie_image {
     // once, so `visits` stays within `records`.
     trie_visit order[MAX_READ_RECORDS];
     uint32_t visits;
+    uint32_t rules;  // visited records below the root with an area byte
 };
 
 // Checks that no record is read twice by the decoding walk, which would
@@ -56,6 +57,7 @@ bool trie_is_tree(trie_image *img, uint32_t record, uint32_t digit, uint32_t dep
     img->visited[record / 8] |= bit;
     img->order[img->visits++] = {static_cast<uint16_t>(record), static_cast<uint8_t>(digit),
                                  static_cast<uint8_t>(depth)};
+    img->rules += depth > 0 && img->bytes[lcr_record_offset(record)] != AREA_NONE;
     if (depth == LCR_NUMBER_MAX_DIGITS)
         return true;
     const uint8_t *links = img->bytes + lcr_record_offset(record) + 1;
@@ -159,6 +161,7 @@ int check_image(trie_image *img, uint32_t len)
     img->records = lcr_records_in(len);
     memset(img->visited, 0, sizeof img->visited);
     img->visits = 0;
+    img->rules = 0;
     if (img->records > 0 && !trie_is_tree(img, 0, 0, 0))
         return -1;
     return 0;
@@ -176,22 +179,19 @@ int load_lcr_image(const char *path, lcr_node **list_head)
     if (!buf)
         return -1;
     ssize_t len = read_image_file(path, buf);
-    trie_image img{buf, 0, list_head, {}, {}, 0};
+    trie_image img{buf, 0, list_head, {}, {}, 0, 0};
     if (len < 0 || check_image(&img, static_cast<uint32_t>(len)) != 0) {
         free(buf);
         return -1;
     }
 
     // The image's rules are appended behind the old ones, which go only
-    // once every new rule is in place. A rule that cannot be created (memory
-    // ran out) fails the load and takes the new rules with it: a rule set
-    // with rules missing must not pass for the image's.
-    // The nodes of every rule are taken in one block before the tree is
-    // touched, which also spares a malloc per node.
-    size_t rules = 0;
-    for (uint32_t i = 0; i < img.visits; i++)
-        rules += img.order[i].depth > 0 && buf[lcr_record_offset(img.order[i].record)] != AREA_NONE;
-    if (!lcr_reserve_nodes(rules * LCR_RULE_NODES)) {
+    // once every new rule is in place. The nodes of every rule are taken in
+    // one block before the tree is touched, so memory runs out, if at all,
+    // before anything changes; and should a rule still not be created, the
+    // load fails and takes the new rules with it: a rule set with rules
+    // missing must not pass for the image's.
+    if (!lcr_reserve_nodes(size_t{img.rules} * LCR_RULE_NODES)) {
         free(buf);
         return -1;
     }

@@ -35,13 +35,11 @@ bool is_known(const char *name)
 }
 
 // The constant that spells `name`, or null when none does. Nearly every
-// creation passes the constant itself, so the pointers are compared first,
-// in a loop of their own that the compiler keeps inline.
+// creation passes the constant itself, so the pointers are compared first.
 const char *known_spelling(const char *name)
 {
-    for (const char *known : KNOWN_NAMES)
-        if (name == known)
-            return name;
+    if (is_known(name))
+        return name;
     for (const char *known : KNOWN_NAMES)
         if (strcmp(name, known) == 0)
             return known;
