@@ -105,11 +105,45 @@ bool decode_lcr_trie(const trie_image *img, lcr_node *routing)
     return true;
 }
 
-// Reads at most LCR_IMAGE_MAX bytes of `path`; the length read, or -1. A
-// regular file comes in one request. A pipe or a device may hand over less
-// than it holds, so reading goes on to the end of the input: a part of an
-// image must not pass for the whole of it.
-ssize_t read_image_file(const char *path, uint8_t *buf)
+void load_provider_names(lcr_node *routing, const uint8_t *bytes)
+{
+    for (lcr_node *node = routing->child; node; node = node->next) {
+        int p = lcr_provider_slot(node);
+        if (p < 0)
+            continue;
+        const char *name = reinterpret_cast<const char *>(bytes + lcr_provider_name_offset(static_cast<uint32_t>(p)));
+        lcr_set_string(node, name, LCR_PROVIDER_NAME_MAX);
+    }
+}
+
+// Everything about the bytes read that can make the image unusable, checked
+// before the tree is touched.
+lcr_load_status check_image(trie_image *img, uint32_t len)
+{
+    // A file too short for its version word cannot be judged by it.
+    if (len < 4)
+        return lcr_load_status::too_short;
+    uint32_t version = get_le32(img->bytes + LCR_OFF_VERSION);
+    if (version != LCR_VERSION) {
+        kelmar_lcr_version = static_cast<int32_t>(version);
+        return lcr_load_status::bad_version;
+    }
+    // The names and the trie lie after the fixed sections; a file that ends
+    // inside them is not an image this system wrote.
+    if (len < LCR_OFF_TRIE)
+        return lcr_load_status::too_short;
+    img->records = lcr_records_in(len);
+    memset(img->visited, 0, sizeof img->visited);
+    img->visits = 0;
+    img->rules = 0;
+    if (img->records > 0 && !trie_is_tree(img, 0, 0, 0))
+        return lcr_load_status::joined;
+    return lcr_load_status::loaded;
+}
+
+}  // namespace
+
+ssize_t lcr_read_image_file(const char *path, uint8_t *buf)
 {
     int fd = open(path, O_RDONLY);
     if (fd < 0)
@@ -127,63 +161,22 @@ ssize_t read_image_file(const char *path, uint8_t *buf)
             break;
         got += n;
     }
+    int err = errno;
     close(fd);
+    errno = err;
     return got;
 }
 
-void load_provider_names(lcr_node *routing, const uint8_t *bytes)
-{
-    for (lcr_node *node = routing->child; node; node = node->next) {
-        int p = lcr_provider_slot(node);
-        if (p < 0)
-            continue;
-        const char *name = reinterpret_cast<const char *>(bytes + lcr_provider_name_offset(static_cast<uint32_t>(p)));
-        lcr_set_string(node, name, LCR_PROVIDER_NAME_MAX);
-    }
-}
-
-// Everything about the bytes read that can make the image unusable, checked
-// before the tree is touched.
-int check_image(trie_image *img, uint32_t len)
-{
-    // A file too short for its version word cannot be judged by it.
-    if (len < 4)
-        return -1;
-    uint32_t version = get_le32(img->bytes + LCR_OFF_VERSION);
-    if (version != LCR_VERSION) {
-        kelmar_lcr_version = static_cast<int32_t>(version);
-        return -1;
-    }
-    // The names and the trie lie after the fixed sections; a file that ends
-    // inside them is not an image this system wrote.
-    if (len < LCR_OFF_TRIE)
-        return -1;
-    img->records = lcr_records_in(len);
-    memset(img->visited, 0, sizeof img->visited);
-    img->visits = 0;
-    img->rules = 0;
-    if (img->records > 0 && !trie_is_tree(img, 0, 0, 0))
-        return -1;
-    return 0;
-}
-
-}  // namespace
-
-int load_lcr_image(const char *path, lcr_node **list_head)
+lcr_load_status lcr_load_image_bytes(const uint8_t *bytes, uint32_t len, lcr_node **list_head)
 {
     kelmar_lcr_version = 0;
     lcr_node *routing = list_head ? lcr_find_sibling(*list_head, NODE_ROUTING) : nullptr;
     if (!routing)
-        return -1;
-    auto *buf = static_cast<uint8_t *>(malloc(LCR_IMAGE_MAX));
-    if (!buf)
-        return -1;
-    ssize_t len = read_image_file(path, buf);
-    trie_image img{buf, 0, list_head, {}, {}, 0, 0};
-    if (len < 0 || check_image(&img, static_cast<uint32_t>(len)) != 0) {
-        free(buf);
-        return -1;
-    }
+        return lcr_load_status::no_routing;
+    trie_image img{bytes, 0, list_head, {}, {}, 0, 0};
+    lcr_load_status status = check_image(&img, len);
+    if (status != lcr_load_status::loaded)
+        return status;
 
     // The image's rules are appended behind the old ones, which go only
     // once every new rule is in place. The nodes of every rule are taken in
@@ -191,19 +184,15 @@ int load_lcr_image(const char *path, lcr_node **list_head)
     // before anything changes; and should a rule still not be created, the
     // load fails and takes the new rules with it: a rule set with rules
     // missing must not pass for the image's.
-    if (!lcr_reserve_nodes(size_t{img.rules} * LCR_RULE_NODES)) {
-        free(buf);
-        return -1;
-    }
+    if (!lcr_reserve_nodes(size_t{img.rules} * LCR_RULE_NODES))
+        return lcr_load_status::out_of_memory;
     lcr_node *last_old = routing->last_child;
-    bool whole = decode_lcr_trie(&img, routing);
-    if (!whole) {
+    if (!decode_lcr_trie(&img, routing)) {
         // Every child after the old last one is a new rule; taken from the
         // end, none of them has a later namesake to renumber.
         while (routing->last_child != last_old)
             kelmar_free_node(routing->last_child);
-        free(buf);
-        return -1;
+        return lcr_load_status::out_of_memory;
     }
     // The old rules are the Groups before the first new one, all of them
     // when the image holds no rule.
@@ -213,7 +202,22 @@ int load_lcr_image(const char *path, lcr_node **list_head)
         old = old && group != first_new;
         return old;
     });
-    load_provider_names(routing, buf);
+    load_provider_names(routing, bytes);
+    return lcr_load_status::loaded;
+}
+
+int load_lcr_image(const char *path, lcr_node **list_head)
+{
+    kelmar_lcr_version = 0;
+    if (!list_head || !lcr_find_sibling(*list_head, NODE_ROUTING))
+        return -1;
+    auto *buf = static_cast<uint8_t *>(malloc(LCR_IMAGE_MAX));
+    if (!buf)
+        return -1;
+    ssize_t len = lcr_read_image_file(path, buf);
+    lcr_load_status status = lcr_load_status::too_short;
+    if (len >= 0)
+        status = lcr_load_image_bytes(buf, static_cast<uint32_t>(len), list_head);
     free(buf);
-    return 0;
+    return status == lcr_load_status::loaded ? 0 : -1;
 }

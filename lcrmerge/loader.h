@@ -1,6 +1,8 @@
 // Reads an lcr image file into a configuration tree.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 
 #include "tree.h"
@@ -19,3 +21,22 @@ extern "C" LCR_EXPORT int32_t kelmar_lcr_version;
 // At most LCR_IMAGE_MAX bytes are read; child links to records past them
 // count as none.
 int load_lcr_image(const char *path, lcr_node **list_head);
+
+// Why a load from bytes failed.
+enum class lcr_load_status {
+    loaded,
+    no_routing,    // the list has no "Routing" node
+    too_short,     // the bytes end before the version word or the trie
+    bad_version,   // the version word is not 3 (kept in kelmar_lcr_version)
+    joined,        // the trie reaches a record twice within 20 digits
+    out_of_memory,
+};
+
+// Reads at most LCR_IMAGE_MAX bytes of `path` into `buf`, going on after a
+// short read to the end of the input, so a pipe is read whole. The length
+// read, or -1 with errno set.
+ssize_t lcr_read_image_file(const char *path, uint8_t *buf);
+
+// load_lcr_image on `len` bytes already read: the same outcome, with the
+// reason for a failure. kelmar_lcr_version is set as load_lcr_image sets it.
+lcr_load_status lcr_load_image_bytes(const uint8_t *bytes, uint32_t len, lcr_node **list_head);

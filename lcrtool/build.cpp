@@ -40,6 +40,18 @@ bool build_tree(const rule_list *list)
     return true;
 }
 
+// The compiler writes area 64 for every rule with route -3; a rule read
+// with another byte that also means route -3 gets its byte back.
+void keep_stored_areas(const rule_list *list)
+{
+    for (size_t i = 0; i < list->count; i++) {
+        const tool_rule &r = list->rules[i];
+        uint32_t record;
+        if (r.area != rule_area(&r) && trie_longest_rule(lcr_out_buf, lcr_out_len, r.number, &record))
+            lcr_out_buf[lcr_record_offset(record)] = r.area;
+    }
+}
+
 // Replaces the file the way lcrmerge replaces its output: atomically where
 // it can, so a failed write leaves the old image in place.
 int write_image(const char *path)
@@ -66,6 +78,7 @@ int compile_and_write(const char *text, const rule_list *list, const char *image
     }
     if (compile_lcr() != 0 || lcr_dropped_rules != 0)
         return EXIT_REJECTED;
+    keep_stored_areas(list);
     return write_image(image);
 }
 

@@ -66,10 +66,11 @@ bool compare_rules(const rule_list *a, const rule_list *b)
 
 int lcrtool_diff(const char *image_a, const char *image_b)
 {
-    rule_list a, b;
+    loaded_image img_a, img_b;
     // Both files are tried, so that one run names every file in trouble.
-    bool ok_a = load_rule_list(image_a, &a) == 0;
-    bool ok_b = load_rule_list(image_b, &b) == 0;
+    bool ok_a = load_image(image_a, &img_a) == 0;
+    bool ok_b = load_image(image_b, &img_b) == 0;
+    rule_list &a = img_a.list, &b = img_b.list;
     int status = EXIT_TROUBLE;
     if (ok_a && ok_b) {
         sort_rules(&a);
@@ -80,7 +81,7 @@ int lcrtool_diff(const char *image_a, const char *image_b)
         if (finish_output() != EXIT_OK)
             status = EXIT_TROUBLE;
     }
-    rule_list_free(&a);
-    rule_list_free(&b);
+    loaded_image_free(&img_a);
+    loaded_image_free(&img_b);
     return status;
 }

@@ -7,14 +7,15 @@
 
 int lcrtool_dump(const char *image)
 {
-    rule_list list;
-    if (load_rule_list(image, &list) != 0)
+    loaded_image img;
+    if (load_image(image, &img) != 0)
         return EXIT_TROUBLE;
+    const rule_list &list = img.list;
     for (int p = 0; p < LCR_PROVIDER_COUNT; p++)
         print_provider_line(stdout, p, list.names[p]);
     puts(RULE_HEADER);
     for (size_t i = 0; i < list.count; i++)
         print_rule_line(stdout, &list.rules[i]);
-    rule_list_free(&list);
+    loaded_image_free(&img);
     return finish_output();
 }

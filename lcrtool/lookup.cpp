@@ -1,8 +1,5 @@
 // lookup: the rule of an image that each dialled number meets, and what the
 // timetable of that rule's area names.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -17,76 +14,9 @@
 
 namespace {
 
-void report_changed(const char *path)
-{
-    report(path, "image changed while it was read");
-}
-
 // Timetable entries 240 to 249 are the fixed routes 0 to 9.
 constexpr int ROUTE_COUNT = 10;
 constexpr unsigned MINUTES_PER_SLOT = 24 * 60 / LCR_TIME_SLOTS;
-
-// The image's bytes as the loader reads them: one read of at most
-// LCR_IMAGE_MAX bytes.
-struct image_bytes {
-    uint8_t *data;
-    size_t len;
-};
-
-// The loader keeps neither the area byte as stored nor the timetables, so
-// the file is read a second time for them. It is opened without blocking so
-// that a FIFO with no writer left cannot hang the run.
-int read_image_bytes(const char *path, image_bytes *img)
-{
-    img->len = 0;
-    img->data = static_cast<uint8_t *>(malloc(LCR_IMAGE_MAX));
-    if (!img->data) {
-        report(path, "out of memory");
-        return -1;
-    }
-    int fd = open(path, O_RDONLY | O_NONBLOCK);
-    ssize_t n = fd < 0 ? -1 : read(fd, img->data, LCR_IMAGE_MAX);
-    int err = errno;
-    if (fd >= 0)
-        close(fd);
-    if (n < 0) {
-        report(path, "%s", strerror(err));
-        return -1;
-    }
-    img->len = static_cast<size_t>(n);
-    // The loader took the file, so it reached at least the trie's offset.
-    if (img->len < LCR_OFF_TRIE) {
-        report_changed(path);
-        return -1;
-    }
-    return 0;
-}
-
-// Length of the longest prefix of `number` whose trie record carries an
-// area byte, and that byte; 0 when there is none. The walk follows child
-// links as the loader does (0, 0xFFFF and records past the bytes read are
-// no child), never takes the root's area byte, and stops 20 digits deep.
-size_t longest_rule(const image_bytes *img, const char *number, uint8_t *area)
-{
-    size_t found = 0;
-    uint32_t record = 0;
-    uint32_t records = lcr_records_in(static_cast<uint32_t>(img->len));
-    if (records == 0)
-        return 0;
-    for (size_t depth = 0; depth < LCR_NUMBER_MAX_DIGITS && number[depth]; depth++) {
-        const uint8_t *links = img->data + lcr_record_offset(record) + 1;
-        uint32_t child = lcr_child_link(links, static_cast<uint32_t>(number[depth] - '0'), records);
-        if (child == 0)
-            break;
-        record = child;
-        uint8_t byte = img->data[lcr_record_offset(record)];
-        if (byte != AREA_NONE) {
-            found = depth + 1;
-            *area = byte;
-        }
-    }
-    return found;
-}
 
 const tool_rule *find_rule(const rule_list *list, const char *number, size_t len)
 {
@@ -149,30 +79,29 @@ void print_timetable(const uint8_t *table, const rule_list *list)
 }
 
 // Prints the line for one number. EXIT_OK when it met a rule, EXIT_NO_RULE
-// when not, EXIT_TROUBLE for a bad number; -1 when the bytes no longer
-// agree with what the loader read.
-int lookup_number(const char *path, const image_bytes *img, const rule_list *list, const char *number)
+// when not, EXIT_TROUBLE for a bad number.
+int lookup_number(const loaded_image *img, const char *number)
 {
+    const rule_list *list = &img->list;
     if (!*number || strspn(number, "0123456789") != strlen(number)) {
         report(number, "not a number (digits 0 to 9 only)");
         return EXIT_TROUBLE;
     }
-    uint8_t area = AREA_NONE;
-    size_t len = longest_rule(img, number, &area);
-    if (len == 0) {
+    uint32_t record = 0;
+    size_t len = trie_longest_rule(img->bytes, img->len, number, &record);
+    // The walk and the loader read the same bytes the same way, so the
+    // record found always has its rule; the check only keeps a lookup from
+    // ever reading past the list.
+    const tool_rule *rule = len ? find_rule(list, number, len) : nullptr;
+    if (!rule) {
         printf("%s\t-\n", number);
         return EXIT_NO_RULE;
-    }
-    const tool_rule *rule = find_rule(list, number, len);
-    if (!rule) {
-        report_changed(path);
-        return -1;
     }
     printf("%s\t", number);
     print_rule_fields(stdout, rule);
     putchar('\t');
-    if (area < LCR_TIMETABLES)
-        print_timetable(img->data + LCR_OFF_TIMETABLES + LCR_TIME_SLOTS * area, list);
+    if (rule->area < LCR_TIMETABLES)
+        print_timetable(img->bytes + LCR_OFF_TIMETABLES + LCR_TIME_SLOTS * rule->area, list);
     else
         fputs("none", stdout);
     putchar('\n');
@@ -183,25 +112,14 @@ int lookup_number(const char *path, const image_bytes *img, const rule_list *lis
 
 int lcrtool_lookup(const char *image, char *const *numbers, int count)
 {
-    rule_list list;
-    if (load_rule_list(image, &list) != 0)
+    loaded_image img;
+    if (load_image(image, &img) != 0)
         return EXIT_TROUBLE;
-    image_bytes img;
-    int status = EXIT_TROUBLE;
-    if (read_image_bytes(image, &img) == 0) {
-        status = EXIT_OK;
-        for (int i = 0; i < count; i++) {
-            int result = lookup_number(image, &img, &list, numbers[i]);
-            if (result < 0) {
-                status = EXIT_TROUBLE;
-                break;
-            }
-            status = std::max(status, result);
-        }
-        if (finish_output() != EXIT_OK)
-            status = EXIT_TROUBLE;
-    }
-    free(img.data);
-    rule_list_free(&list);
+    int status = EXIT_OK;
+    for (int i = 0; i < count; i++)
+        status = std::max(status, lookup_number(&img, numbers[i]));
+    if (finish_output() != EXIT_OK)
+        status = EXIT_TROUBLE;
+    loaded_image_free(&img);
     return status;
 }

@@ -1,9 +1,5 @@
 #include "rule_list.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -63,9 +59,10 @@ static void copy_text(char *dst, const char *src, size_t max_len)
 
 // The rules with the compiler's defaults for a missing Route or Provider,
 // since a dump shows what the image built from them holds. A Group without
-// a Number is no rule.
-static int collect_rules(const lcr_node *routing, rule_list *list)
+// a Number is no rule. The area byte is the one stored in the image.
+static int collect_rules(const lcr_node *routing, loaded_image *img)
 {
+    rule_list *list = &img->list;
     for (const lcr_node *node = routing->child; node; node = node->next) {
         int p = lcr_provider_slot(node);
         if (p >= 0) {
@@ -74,8 +71,11 @@ static int collect_rules(const lcr_node *routing, rule_list *list)
             lcr_rule read = lcr_read_rule(node, ROUTE_BY_PROVIDER, 0);
             if (!read.number)
                 continue;
-            tool_rule rule = {{}, read.route, read.provider, 0};
+            tool_rule rule = {{}, read.route, read.provider, 0, 0};
             copy_text(rule.number, read.number, LCR_NUMBER_MAX_DIGITS);
+            uint32_t record = 0;
+            trie_longest_rule(img->bytes, img->len, rule.number, &record);
+            rule.area = img->bytes[lcr_record_offset(record)];
             if (rule_list_append(list, &rule) != 0)
                 return -1;
         }
@@ -83,51 +83,83 @@ static int collect_rules(const lcr_node *routing, rule_list *list)
     return 0;
 }
 
-// The loader says only that it failed; its version word and a look at the
-// file itself give the reason. The file is opened without blocking so that
-// a FIFO with no writer cannot hang the report.
-static void report_load_failure(const char *path)
+size_t trie_longest_rule(const uint8_t *bytes, uint32_t len, const char *number, uint32_t *found_record)
 {
-    if (kelmar_lcr_version != 0) {
-        report(path, "not a version-3 lcr image (version word %u)",
-               static_cast<unsigned>(kelmar_lcr_version));
-        return;
+    size_t found = 0;
+    uint32_t record = 0;
+    uint32_t records = lcr_records_in(len);
+    if (records == 0)
+        return 0;
+    for (size_t depth = 0; depth < LCR_NUMBER_MAX_DIGITS && number[depth]; depth++) {
+        const uint8_t *links = bytes + lcr_record_offset(record) + 1;
+        uint32_t child = lcr_child_link(links, static_cast<uint32_t>(number[depth] - '0'), records);
+        if (child == 0)
+            break;
+        record = child;
+        if (bytes[lcr_record_offset(record)] != AREA_NONE) {
+            found = depth + 1;
+            *found_record = record;
+        }
     }
-    int fd = open(path, O_RDONLY | O_NONBLOCK);
-    if (fd < 0) {
-        report(path, "%s", strerror(errno));
-        return;
-    }
-    struct stat st;
-    char byte;
-    if (read(fd, &byte, 1) < 0) {
-        report(path, "%s", strerror(errno));
-    } else if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-               st.st_size < static_cast<off_t>(LCR_OFF_TRIE)) {
-        report(path, "too short for an lcr image (%lld bytes)", static_cast<long long>(st.st_size));
-    } else {
-        report(path, "not a valid version-3 lcr image");
-    }
-    close(fd);
+    return found;
 }
 
-int load_rule_list(const char *path, rule_list *list)
+static void report_load_failure(const char *path, lcr_load_status status, uint32_t len)
 {
-    *list = rule_list{};
+    switch (status) {
+    case lcr_load_status::bad_version:
+        report(path, "not a version-3 lcr image (version word %u)", static_cast<unsigned>(kelmar_lcr_version));
+        break;
+    case lcr_load_status::too_short:
+        report(path, "too short for an lcr image (%u bytes)", static_cast<unsigned>(len));
+        break;
+    case lcr_load_status::joined:
+        report(path, "not a valid version-3 lcr image");
+        break;
+    default:
+        report(path, "out of memory");
+        break;
+    }
+}
+
+int load_image(const char *path, loaded_image *img)
+{
+    *img = loaded_image{};
+    img->bytes = static_cast<uint8_t *>(malloc(LCR_IMAGE_MAX));
+    if (!img->bytes) {
+        report(path, "out of memory");
+        return -1;
+    }
+    ssize_t len = lcr_read_image_file(path, img->bytes);
+    if (len < 0) {
+        report(path, "%s", strerror(errno));
+        loaded_image_free(img);
+        return -1;
+    }
+    img->len = static_cast<uint32_t>(len);
     lcr_node *tree = nullptr;
     build_lcr_skeleton(&tree);
     lcr_node *routing = lcr_find_sibling(tree, NODE_ROUTING);
-    int result = -1;
-    if (!routing) {
+    lcr_load_status status = routing ? lcr_load_image_bytes(img->bytes, img->len, &tree)
+                                     : lcr_load_status::out_of_memory;
+    if (status != lcr_load_status::loaded) {
+        report_load_failure(path, status, img->len);
+    } else if (collect_rules(routing, img) != 0) {
         report(path, "out of memory");
-    } else if (load_lcr_image(path, &tree) != 0) {
-        report_load_failure(path);
-    } else if (collect_rules(routing, list) != 0) {
-        report(path, "out of memory");
-        rule_list_free(list);
-    } else {
-        result = 0;
+        status = lcr_load_status::out_of_memory;
     }
     kelmar_free_list(tree);
-    return result;
+    if (status != lcr_load_status::loaded) {
+        loaded_image_free(img);
+        return -1;
+    }
+    return 0;
+}
+
+void loaded_image_free(loaded_image *img)
+{
+    free(img->bytes);
+    img->bytes = nullptr;
+    img->len = 0;
+    rule_list_free(&img->list);
 }

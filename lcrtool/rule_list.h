@@ -15,6 +15,10 @@ struct tool_rule {
     int32_t route;
     int32_t provider;
     uint32_t line;  // text line the rule came from; 0 for a loaded image
+    // The area byte the number's trie record holds: what the route and
+    // provider give (rule_area), or, for route -3, any byte from 20 to 254
+    // that an image held, since each of those reads as route -3.
+    uint8_t area;
 };
 
 struct rule_list {
@@ -35,7 +39,24 @@ void sort_rules(rule_list *list);
 // The area byte the compiler gives the rule.
 uint8_t rule_area(const tool_rule *rule);
 
-// Loads the image at `path` with the project's loader and fills `list` in
-// the loader's order. On failure reports the file and the reason and
-// returns -1.
-int load_rule_list(const char *path, rule_list *list);
+// An image as lcrtool reads it: the bytes of one read, and the rule set the
+// loader makes of those same bytes, in the loader's order.
+struct loaded_image {
+    uint8_t *bytes;  // malloc'd, LCR_IMAGE_MAX bytes, `len` of them read
+    uint32_t len;
+    rule_list list;
+};
+
+// Reads the image at `path` once (a pipe or a FIFO too) and loads it with
+// the project's loader. On failure reports the file and the reason and
+// returns -1; `img` then holds nothing to free.
+int load_image(const char *path, loaded_image *img);
+void loaded_image_free(loaded_image *img);
+
+// Length of the longest prefix of `number` whose trie record in the image
+// `bytes` (`len` of them read) carries an area byte, and that record; 0
+// when there is none. The walk
+// follows child links as the loader does (0, 0xFFFF and records past the
+// bytes read are no child), never takes the root's area byte, and stops 20
+// digits deep. `number` holds digits only.
+size_t trie_longest_rule(const uint8_t *bytes, uint32_t len, const char *number, uint32_t *record);

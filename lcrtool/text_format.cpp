@@ -37,7 +37,7 @@ void print_provider_line(FILE *out, int provider, const char *name)
 void print_rule_fields(FILE *out, const tool_rule *rule)
 {
     fprintf(out, "%s\t%d\t%d\t%u", rule->number, static_cast<int>(rule->route),
-            static_cast<int>(rule->provider), static_cast<unsigned>(rule_area(rule)));
+            static_cast<int>(rule->provider), static_cast<unsigned>(rule->area));
 }
 
 void print_rule_line(FILE *out, const tool_rule *rule)
@@ -136,6 +136,16 @@ bool route_is_taken(int32_t route)
     return route <= 9 || route >= ROUTE_NO_AREA_FIRST;
 }
 
+// Every area byte from 20 to 254 reads back as route -3, but only 20 to 63
+// have a timetable, which a lookup shows. An image's byte is kept as it was
+// (build writes it into the record after compiling), so such an image
+// comes back with the same answers.
+bool kept_as_no_timetable(const tool_rule *rule, int32_t area)
+{
+    return rule->route == ROUTE_NO_TIMETABLE && area != AREA_NO_TIMETABLE &&
+           area_to_route(static_cast<uint32_t>(area)) == ROUTE_NO_TIMETABLE;
+}
+
 // Reads the fields of a rule line into `rule`. What the compiler itself
 // reports (a character other than 0 to 9 in the number, a number given
 // twice, a route whose area byte has no timetable) is left to it. Refused
@@ -170,8 +180,13 @@ bool read_rule(text_reader *r, const char *number, char *cursor, tool_rule *rule
                       static_cast<int>(rule->provider), static_cast<int>(rule->route));
     // The area column is what the route and provider give; a value that
     // disagrees means one of them was edited and the other not.
+    rule->area = rule_area(rule);
     int32_t given;
-    if (area && (!parse_int(area, 0, 255, &given) || given != rule_area(rule)))
+    if (area && parse_int(area, 0, AREA_NONE - 1, &given) && kept_as_no_timetable(rule, given)) {
+        rule->area = static_cast<uint8_t>(given);
+        return true;
+    }
+    if (area && (!parse_int(area, 0, 255, &given) || given != rule->area))
         return refuse(r, "area '%.32s' does not match route %d and provider %d, which give %u", area,
                       static_cast<int>(rule->route), static_cast<int>(rule->provider),
                       static_cast<unsigned>(rule_area(rule)));
@@ -180,7 +195,7 @@ bool read_rule(text_reader *r, const char *number, char *cursor, tool_rule *rule
 
 bool parse_rule(text_reader *r, const char *number, char *cursor)
 {
-    tool_rule rule{{}, 0, 0, r->line};
+    tool_rule rule{{}, 0, 0, r->line, 0};
     if (!read_rule(r, number, cursor, &rule)) {
         // A line that does not start with a digit and does not read as a
         // rule is most likely no rule at all (a mistyped keyword, an image

@@ -171,10 +171,12 @@ std::vector<cli_case> cases()
          dump_head() + "1\t-3\t0\t64\n10\t0\t0\t1\n100\t-2\t3\t13\n11\t4\t0\t5\n2\t-2\t0\t0\n",
          "",
          0},
-        // An unused timetable's area byte reads as a number without timetable,
-        // and that is the area the rule compiles to.
-        {"dump_area_as_compiled", {"dump", "a.lcr"}, {{"a.lcr", image_of({{"5", 30}})}},
-         dump_head() + "5\t-3\t0\t64\n", "", 0},
+        // An unused timetable's area byte reads as a number without
+        // timetable; the byte itself is shown, and build keeps it.
+        {"dump_stored_area", {"dump", "a.lcr"}, {{"a.lcr", image_of({{"5", 30}})}},
+         dump_head() + "5\t-3\t0\t30\n", "", 0},
+        {"build_stored_area", {"build", "in.txt", "out.lcr"}, {{"in.txt", "5\t-3\t0\t30\n"}}, "", "", 0, "out.lcr",
+         image_of({{"5", 30}})},
         {"dump_escapes_names",
          {"dump", "a.lcr"},
          {{"a.lcr", image_writer().provider_name(1, "a\tb\\c\xf6").provider_name(2, "x\ny\x01\r").bytes}},
