@@ -12,8 +12,6 @@ constexpr uint32_t PROVIDER_NAME_FIELD = 24;
 // A name this long still fits its own slot together with its NUL.
 constexpr uint32_t PROVIDER_SLOT_NAME_MAX = LCR_PROVIDER_SLOT_SIZE - 1;
 constexpr int DIGITS = 10;
-// Timetables 0 to 19 serve the area bytes that valid routes and providers give.
-constexpr uint32_t FIXED_TIMETABLES = 20;
 
 struct provider_entry {
     int32_t present;  // a "Provider" node of the rule set supplied this entry
@@ -127,15 +125,10 @@ void clear_state()
 // the same route or provider the area byte itself encodes.
 void fill_fixed_timetables()
 {
-    for (uint32_t k = 0; k < FIXED_TIMETABLES; k++) {
-        int32_t entry = 0;
-        if (k >= 1 && k <= 10)
-            entry = ROUTE_SLOT_BASE + static_cast<int32_t>(k) - 1;
-        else if (k >= 11)
-            entry = 2 * (static_cast<int32_t>(k) - 10);
+    for (uint32_t k = 0; k < LCR_FIXED_TIMETABLES; k++) {
         timetables[k].enabled = 1;
         for (int32_t &slot : timetables[k].slot)
-            slot = entry;
+            slot = lcr_compiled_timetable_entry(k);
     }
 }
 

@@ -96,6 +96,23 @@ inline void put_le32(uint8_t *p, uint32_t v)
         p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
+// Timetables 0 to 19 serve the area bytes that valid routes and providers
+// give; the compiler writes the others as zeros.
+inline constexpr uint32_t LCR_FIXED_TIMETABLES = 20;
+
+// The entry the compiler writes into every time slot of timetable k: the
+// route or provider that area byte k itself encodes (provider 0 for 0,
+// routes 0 to 9 as 240 to 249 for 1 to 10, provider values 2 to 18 for 11
+// to 19), and 0 for the timetables 20 to 63 that are not in use.
+constexpr uint8_t lcr_compiled_timetable_entry(uint32_t k)
+{
+    if (k >= 1 && k <= 10)
+        return static_cast<uint8_t>(ROUTE_SLOT_BASE + static_cast<int32_t>(k) - 1);
+    if (k >= 11 && k < LCR_FIXED_TIMETABLES)
+        return static_cast<uint8_t>(2 * (k - 10));
+    return 0;
+}
+
 // Area byte of a rule; the caller stores the low 8 bits. `provider_value`
 // is twice the provider number.
 int32_t route_to_area(int32_t route, int32_t provider_value);
