@@ -13,6 +13,9 @@ namespace {
 //   -  rule only in A (number, route, provider, area)
 //   +  rule only in B
 //   !  NUMBER  ROUTE_A  PROVIDER_A  ROUTE_B  PROVIDER_B
+//   area  NUMBER  AREA_A  AREA_B   an area byte the line above does not show
+//   timetable  K  HH:MM-HH:MM  ANSWER_A  ANSWER_B   one per run of slots
+//   section  NAME  OFFSET   the first byte from which the section differs
 void print_name_change(int provider, const char *a, const char *b)
 {
     fprintf(stdout, "provider\t%d\t", provider);
@@ -52,11 +55,67 @@ bool compare_rules(const rule_list *a, const rule_list *b)
             differ = true;
         } else {
             const tool_rule *x = &a->rules[i++], *y = &b->rules[j++];
-            if (x->route == y->route && x->provider == y->provider)
+            bool same_rule = x->route == y->route && x->provider == y->provider;
+            if (!same_rule) {
+                printf("!\t%s\t%d\t%d\t%d\t%d\n", x->number, static_cast<int>(x->route),
+                       static_cast<int>(x->provider), static_cast<int>(y->route), static_cast<int>(y->provider));
+                differ = true;
+            }
+            // Route -3 may be stored with any area byte from 20 to 254, and
+            // those from 20 to 63 have a timetable of their own.
+            if (x->area != y->area && (same_rule || x->area != rule_area(x) || y->area != rule_area(y))) {
+                printf("area\t%s\t%u\t%u\n", x->number, static_cast<unsigned>(x->area),
+                       static_cast<unsigned>(y->area));
+                differ = true;
+            }
+        }
+    }
+    return differ;
+}
+
+// Each run of time slots over which the two timetables of an area give
+// one pair of different answers, each named as its own image names it.
+bool compare_timetables(const loaded_image *a, const loaded_image *b)
+{
+    bool differ = false;
+    for (uint32_t k = 0; k < LCR_TIMETABLES; k++) {
+        const uint8_t *x = a->bytes + LCR_OFF_TIMETABLES + LCR_TIME_SLOTS * k;
+        const uint8_t *y = b->bytes + LCR_OFF_TIMETABLES + LCR_TIME_SLOTS * k;
+        for (unsigned j = 0, end; j < LCR_TIME_SLOTS; j = end) {
+            for (end = j + 1; end < LCR_TIME_SLOTS && x[end] == x[j] && y[end] == y[j];)
+                end++;
+            if (x[j] == y[j])
                 continue;
-            printf("!\t%s\t%d\t%d\t%d\t%d\n", x->number, static_cast<int>(x->route),
-                   static_cast<int>(x->provider), static_cast<int>(y->route), static_cast<int>(y->provider));
+            printf("timetable\t%u\t", static_cast<unsigned>(k));
+            print_slot_run(stdout, j, end);
+            putchar('\t');
+            print_timetable_entry(stdout, x[j], &a->list);
+            putchar('\t');
+            print_timetable_entry(stdout, y[j], &b->list);
+            putchar('\n');
             differ = true;
+        }
+    }
+    return differ;
+}
+
+// The provider name table and the reserved sections, compared as dump
+// shows them: a byte that is what the compiler writes for its image's
+// names is no difference, as a name that differs has its own line.
+bool compare_sections(const loaded_image *a, const loaded_image *b)
+{
+    uint8_t fixed_a[LCR_OFF_TRIE], fixed_b[LCR_OFF_TRIE];
+    compiled_fixed_part(&a->list, fixed_a);
+    compiled_fixed_part(&b->list, fixed_b);
+    bool differ = false;
+    for (const image_section &s : OTHER_SECTIONS) {
+        for (uint32_t at = s.offset; at < s.offset + s.size; at++) {
+            bool other_a = a->bytes[at] != fixed_a[at], other_b = b->bytes[at] != fixed_b[at];
+            if (other_a == other_b && (!other_a || a->bytes[at] == b->bytes[at]))
+                continue;
+            printf("section\t%s\t%u\n", s.name, static_cast<unsigned>(at));
+            differ = true;
+            break;
         }
     }
     return differ;
@@ -75,9 +134,11 @@ int lcrtool_diff(const char *image_a, const char *image_b)
     if (ok_a && ok_b) {
         sort_rules(&a);
         sort_rules(&b);
-        bool names_differ = compare_names(&a, &b);
-        bool rules_differ = compare_rules(&a, &b);
-        status = names_differ || rules_differ ? EXIT_DIFFERENT : EXIT_OK;
+        bool differ = compare_names(&a, &b);
+        differ |= compare_rules(&a, &b);
+        differ |= compare_timetables(&img_a, &img_b);
+        differ |= compare_sections(&img_a, &img_b);
+        status = differ ? EXIT_DIFFERENT : EXIT_OK;
         if (finish_output() != EXIT_OK)
             status = EXIT_TROUBLE;
     }

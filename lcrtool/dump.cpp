@@ -16,6 +16,7 @@ int lcrtool_dump(const char *image)
     puts(RULE_HEADER);
     for (size_t i = 0; i < list.count; i++)
         print_rule_line(stdout, &list.rules[i]);
+    print_fixed_part_lines(stdout, &img);
     loaded_image_free(&img);
     return finish_output();
 }

@@ -50,6 +50,16 @@ uint8_t rule_area(const tool_rule *rule)
     return static_cast<uint8_t>(route_to_area(rule->route, 2 * rule->provider));
 }
 
+void compiled_fixed_part(const rule_list *list, uint8_t *fixed)
+{
+    memset(fixed, 0, LCR_OFF_TRIE);
+    put_le32(fixed + LCR_OFF_VERSION, LCR_VERSION);
+    for (int p = 0; p < LCR_PROVIDER_COUNT; p++)
+        memcpy(fixed + lcr_provider_name_offset(p), list->names[p], strlen(list->names[p]));
+    for (uint32_t k = 0; k < LCR_TIMETABLES; k++)
+        memset(fixed + LCR_OFF_TIMETABLES + LCR_TIME_SLOTS * k, lcr_compiled_timetable_entry(k), LCR_TIME_SLOTS);
+}
+
 static void copy_text(char *dst, const char *src, size_t max_len)
 {
     size_t len = strnlen(src, max_len);

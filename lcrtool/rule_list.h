@@ -53,6 +53,33 @@ struct loaded_image {
 int load_image(const char *path, loaded_image *img);
 void loaded_image_free(loaded_image *img);
 
+// A section of the fixed part of an image (the bytes before the trie).
+struct image_section {
+    const char *name;
+    uint32_t offset;
+    uint32_t size;
+};
+
+// The provider name table and the reserved sections: the fixed part but
+// the version word and the timetables. Where they hold other bytes than
+// the compiler writes for an image's names, dump shows them as bytes lines
+// and diff as section lines.
+inline constexpr image_section OTHER_SECTIONS[] = {
+    {"provider-names", LCR_OFF_PROVIDER_NAMES, LCR_PROVIDER_SLOTS * LCR_PROVIDER_SLOT_SIZE},
+    {"reserved-block", LCR_OFF_RESERVED_BLOCK, LCR_RESERVED_BLOCK_SIZE},
+    {"reserved-table-1", LCR_OFF_RESERVED_TABLE1, LCR_RESERVED_TABLE_SIZE},
+    {"reserved-table-2", LCR_OFF_RESERVED_TABLE2, LCR_RESERVED_TABLE_SIZE},
+};
+inline constexpr uint32_t OTHER_BYTES_BEGIN = LCR_OFF_PROVIDER_NAMES;
+inline constexpr uint32_t OTHER_BYTES_END = LCR_OFF_TIMETABLES;
+inline constexpr uint32_t OTHER_BYTES = OTHER_BYTES_END - OTHER_BYTES_BEGIN;
+
+// Fills `fixed` (LCR_OFF_TRIE bytes) with the fixed part that the compiler
+// writes for the names of `list`: the version word, each name at its
+// provider's slot with zeros around it, zero reserved sections and the
+// compiler's timetables.
+void compiled_fixed_part(const rule_list *list, uint8_t *fixed);
+
 // Length of the longest prefix of `number` whose trie record in the image
 // `bytes` (`len` of them read) carries an area byte, and that record; 0
 // when there is none. The walk

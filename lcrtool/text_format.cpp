@@ -2,8 +2,10 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -48,6 +50,97 @@ void print_rule_line(FILE *out, const tool_rule *rule)
 
 namespace {
 
+// Timetable entries 240 to 249 are the fixed routes 0 to 9.
+constexpr unsigned ROUTE_COUNT = 10;
+constexpr unsigned MINUTES_PER_SLOT = 24 * 60 / LCR_TIME_SLOTS;
+// A bytes line holds at most this many bytes, and a run of fewer equal
+// bytes than BYTES_GAP between two that differ stays on the line.
+constexpr uint32_t BYTES_PER_LINE = 32;
+constexpr uint32_t BYTES_GAP = 4;
+
+void print_slot_time(FILE *out, unsigned slot)
+{
+    unsigned minutes = slot * MINUTES_PER_SLOT;
+    fprintf(out, "%02u:%02u", minutes / 60, minutes % 60);
+}
+
+}  // namespace
+
+void print_timetable_entry(FILE *out, uint8_t entry, const rule_list *list)
+{
+    unsigned value = entry;
+    if (value >= ROUTE_SLOT_BASE && value < ROUTE_SLOT_BASE + ROUTE_COUNT) {
+        fprintf(out, "route %u", value - ROUTE_SLOT_BASE);
+    } else if (value % 2 == 0 && value / 2 < LCR_PROVIDER_COUNT) {
+        fprintf(out, "provider %u \"", value / 2);
+        print_escaped_name(out, list->names[value / 2]);
+        fputc('"', out);
+    } else {
+        fprintf(out, "entry %u", value);
+    }
+}
+
+void print_slot_run(FILE *out, unsigned from, unsigned to)
+{
+    print_slot_time(out, from);
+    fputc('-', out);
+    print_slot_time(out, to);
+}
+
+// On a tie the answer of the earliest slot counts as the most common.
+void print_timetable(FILE *out, const uint8_t *table, const rule_list *list)
+{
+    unsigned count[256] = {};
+    for (unsigned j = 0; j < LCR_TIME_SLOTS; j++)
+        count[table[j]]++;
+    uint8_t common = table[0];
+    for (unsigned j = 1; j < LCR_TIME_SLOTS; j++)
+        if (count[table[j]] > count[common])
+            common = table[j];
+    print_timetable_entry(out, common, list);
+    for (unsigned j = 0, end; j < LCR_TIME_SLOTS; j = end) {
+        for (end = j + 1; end < LCR_TIME_SLOTS && table[end] == table[j];)
+            end++;
+        if (table[j] == common)
+            continue;
+        fputs("; ", out);
+        print_slot_run(out, j, end);
+        fputc(' ', out);
+        print_timetable_entry(out, table[j], list);
+    }
+}
+
+void print_fixed_part_lines(FILE *out, const loaded_image *img)
+{
+    uint8_t fixed[LCR_OFF_TRIE];
+    compiled_fixed_part(&img->list, fixed);
+    const uint8_t *bytes = img->bytes;
+    for (uint32_t k = 0; k < LCR_TIMETABLES; k++) {
+        uint32_t at = LCR_OFF_TIMETABLES + LCR_TIME_SLOTS * k;
+        if (memcmp(bytes + at, fixed + at, LCR_TIME_SLOTS) == 0)
+            continue;
+        fprintf(out, "timetable\t%u\t", static_cast<unsigned>(k));
+        print_timetable(out, bytes + at, &img->list);
+        fputc('\n', out);
+    }
+    for (uint32_t at = OTHER_BYTES_BEGIN; at < OTHER_BYTES_END;) {
+        if (bytes[at] == fixed[at]) {
+            at++;
+            continue;
+        }
+        uint32_t end = at + 1;
+        for (uint32_t next = end; next < OTHER_BYTES_END && next - end < BYTES_GAP && next < at + BYTES_PER_LINE; next++)
+            if (bytes[next] != fixed[next])
+                end = next + 1;
+        fprintf(out, "bytes\t%u\t", static_cast<unsigned>(at));
+        for (; at < end; at++)
+            fprintf(out, "%02x", bytes[at]);
+        fputc('\n', out);
+    }
+}
+
+namespace {
+
 // A file full of garbage (an image given by mistake) stops being reported
 // line by line after this many errors.
 constexpr unsigned MAX_REPORTED_ERRORS = 20;
@@ -55,6 +148,7 @@ constexpr unsigned MAX_REPORTED_ERRORS = 20;
 struct text_reader {
     const char *file;  // name used in messages
     rule_list *list;
+    text_extras *extras;
     uint32_t line;
     uint32_t named_on[LCR_PROVIDER_COUNT];  // line that named provider p, 0 for none
     unsigned errors;
@@ -80,14 +174,24 @@ bool is_blank(char c)
     return c == ' ' || c == '\t';
 }
 
+const char *skip_blanks(const char *p)
+{
+    while (is_blank(*p))
+        p++;
+    return p;
+}
+
 // Cuts the next field out of the line: skips blanks, ends the field at the
 // next blank, and leaves *cursor just past that single blank, so a provider
-// name after it keeps any blanks of its own. Null at the end of the line.
+// name after it keeps any blanks of its own. Null at the end of the line,
+// and at a field that starts with '#': the rest of the line is a comment.
 char *next_field(char **cursor)
 {
     char *p = *cursor;
     while (is_blank(*p))
         p++;
+    if (*p == '#')
+        p += strlen(p);
     if (!*p) {
         *cursor = p;
         return nullptr;
@@ -279,16 +383,175 @@ bool parse_provider(text_reader *r, char *cursor)
     return true;
 }
 
+// Nothing but blanks and a comment is left of the line at `p`; a comment
+// starts with a '#' after a blank.
+bool at_line_end(const char *p)
+{
+    const char *s = skip_blanks(p);
+    return *s == '\0' || (*s == '#' && s > p);
+}
+
+// Reads the digits at *p as a number of at most `hi` and moves *p past them.
+bool read_small_number(const char **p, unsigned hi, unsigned *out)
+{
+    const char *s = *p;
+    unsigned v = 0;
+    if (!is_digit(*s))
+        return false;
+    for (; is_digit(*s); s++) {
+        v = 10 * v + static_cast<unsigned>(*s - '0');
+        if (v > hi)
+            return false;
+    }
+    *p = s;
+    *out = v;
+    return true;
+}
+
+// Past a provider's name in quotes at `p`, or `p` itself when no quote
+// opens there; null when the name does not end. A name may hold quotes and
+// semicolons itself, so the quote that ends it is the first one followed by
+// the end of the line (or a comment) or by "; " and the time of a run.
+const char *skip_quoted_name(const char *p)
+{
+    if (*p != '"')
+        return p;
+    for (const char *q = strchr(p + 1, '"'); q; q = strchr(q + 1, '"')) {
+        const char *after = skip_blanks(q + 1);
+        if (at_line_end(q + 1) || (*after == ';' && is_digit(*skip_blanks(after + 1))))
+            return q + 1;
+    }
+    return nullptr;
+}
+
+// One timetable answer at *cursor, as lookup spells it: "route R",
+// "provider P" with or without its name in quotes, or "entry N". The
+// provider's number decides; its name is there for the reader.
+bool read_answer(text_reader *r, const char **cursor, uint8_t *entry)
+{
+    const char *word = *cursor;
+    size_t len = strcspn(word, " \t");
+    const char *p = skip_blanks(word + len);
+    unsigned n = 0;
+    bool ok = false;
+    if (len == 5 && strncmp(word, "route", len) == 0) {
+        ok = read_small_number(&p, ROUTE_COUNT - 1, &n);
+        n += static_cast<unsigned>(ROUTE_SLOT_BASE);
+    } else if (len == 8 && strncmp(word, "provider", len) == 0) {
+        ok = read_small_number(&p, LCR_PROVIDER_COUNT - 1, &n);
+        n *= 2;
+        if (ok && !(p = skip_quoted_name(skip_blanks(p))))
+            return refuse(r, "provider name in a timetable answer has no closing quote");
+    } else if (len == 5 && strncmp(word, "entry", len) == 0) {
+        ok = read_small_number(&p, UINT8_MAX, &n);
+    }
+    if (!ok || (*p && !is_blank(*p) && *p != ';'))
+        return refuse(r, "timetable answer '%.*s' is not route 0 to 9, provider 0 to 9 or entry 0 to 255",
+                      static_cast<int>(std::min<size_t>(strcspn(word, ";"), 32)), word);
+    *entry = static_cast<uint8_t>(n);
+    *cursor = p;
+    return true;
+}
+
+// "HH:MM" on a half hour from 00:00 to 24:00, as a slot number 0 to 48.
+bool read_slot_time(const char **p, unsigned *slot)
+{
+    const char *s = *p;
+    unsigned hours, minutes;
+    if (!is_digit(s[0]) || !is_digit(s[1]) || s[2] != ':' || !is_digit(s[3]) || !is_digit(s[4]))
+        return false;
+    hours = 10 * static_cast<unsigned>(s[0] - '0') + static_cast<unsigned>(s[1] - '0');
+    minutes = 10 * static_cast<unsigned>(s[3] - '0') + static_cast<unsigned>(s[4] - '0');
+    minutes += 60 * hours;
+    if (minutes % MINUTES_PER_SLOT || minutes > MINUTES_PER_SLOT * LCR_TIME_SLOTS)
+        return false;
+    *slot = minutes / MINUTES_PER_SLOT;
+    *p = s + 5;
+    return true;
+}
+
+// "timetable K ANSWER[; HH:MM-HH:MM ANSWER]...": the first answer fills all
+// 48 slots, and each run then fills its own, a later run over an earlier.
+bool parse_timetable(text_reader *r, char *cursor)
+{
+    const char *number = next_field(&cursor);
+    int32_t k;
+    if (!number)
+        return refuse(r, "a timetable line needs a timetable number 0 to %u", LCR_TIMETABLES - 1);
+    if (!parse_int(number, 0, LCR_TIMETABLES - 1, &k))
+        return refuse(r, "timetable '%.32s' is not one of 0 to %u", number, LCR_TIMETABLES - 1);
+    if (r->extras->timetable_line[k])
+        return refuse(r, "timetable %d already given on line %u", static_cast<int>(k),
+                      static_cast<unsigned>(r->extras->timetable_line[k]));
+    uint8_t *table = r->extras->timetable[k];
+    const char *p = skip_blanks(cursor);
+    uint8_t entry;
+    if (!read_answer(r, &p, &entry))
+        return false;
+    memset(table, entry, LCR_TIME_SLOTS);
+    while (!at_line_end(p)) {
+        p = skip_blanks(p);
+        if (*p != ';')
+            return refuse(r, "expected '; HH:MM-HH:MM answer' after a timetable answer");
+        p = skip_blanks(p + 1);
+        const char *run = p;
+        unsigned from, to;
+        if (!read_slot_time(&p, &from) || *p != '-' || !(++p, read_slot_time(&p, &to)) || from >= to ||
+            !is_blank(*p))
+            return refuse(r, "timetable run '%.11s' is not HH:MM-HH:MM on half hours from 00:00 to 24:00", run);
+        p = skip_blanks(p);
+        if (!read_answer(r, &p, &entry))
+            return false;
+        memset(table + from, entry, to - from);
+    }
+    r->extras->timetable_line[k] = r->line;
+    return true;
+}
+
+// "bytes OFFSET HEX": bytes of the provider name table and the reserved
+// sections from OFFSET on, two hex digits each.
+bool parse_bytes(text_reader *r, char *cursor)
+{
+    const char *offset = next_field(&cursor);
+    const char *hex = next_field(&cursor);
+    const char *extra = next_field(&cursor);
+    int32_t at;
+    if (!offset || !hex)
+        return refuse(r, "a bytes line needs an offset and hex digits");
+    if (extra)
+        return refuse(r, "unexpected '%.32s' after the bytes", extra);
+    if (!parse_int(offset, OTHER_BYTES_BEGIN, OTHER_BYTES_END - 1, &at))
+        return refuse(r, "offset '%.32s' is not one of %u to %u (provider names and reserved sections)", offset,
+                      OTHER_BYTES_BEGIN, OTHER_BYTES_END - 1);
+    size_t digits = strlen(hex);
+    uint32_t first = static_cast<uint32_t>(at) - OTHER_BYTES_BEGIN;
+    if (digits % 2 || digits / 2 > OTHER_BYTES - first)
+        return refuse(r, "bytes from offset %d need two hex digits each and end by offset %u", static_cast<int>(at),
+                      OTHER_BYTES_END - 1);
+    for (size_t i = 0; i < digits; i++)
+        if (hex_digit(hex[i]) < 0)
+            return refuse(r, "'%.32s' is not hex digits", hex);
+    for (size_t i = 0; i < digits / 2; i++) {
+        r->extras->byte[first + i] = static_cast<uint8_t>(hex_digit(hex[2 * i]) << 4 | hex_digit(hex[2 * i + 1]));
+        r->extras->byte_given[first + i] = true;
+    }
+    return true;
+}
+
 bool parse_line(text_reader *r, char *line, size_t len)
 {
     if (memchr(line, '\0', len))
         return refuse(r, "line holds a NUL byte");
     char *cursor = line;
     const char *first = next_field(&cursor);
-    if (!first || *first == '#' || strcmp(first, "number") == 0)
+    if (!first || strcmp(first, "number") == 0)
         return true;  // blank, comment, or the header of the rules
     if (strcmp(first, "provider") == 0)
         return parse_provider(r, cursor);
+    if (strcmp(first, "timetable") == 0)
+        return parse_timetable(r, cursor);
+    if (strcmp(first, "bytes") == 0)
+        return parse_bytes(r, cursor);
     return parse_rule(r, first, cursor);
 }
 
@@ -299,11 +562,12 @@ const char *text_file_name(const char *path)
     return strcmp(path, "-") == 0 ? "standard input" : path;
 }
 
-int read_rule_text(const char *path, rule_list *list)
+int read_rule_text(const char *path, rule_list *list, text_extras *extras)
 {
     bool from_stdin = strcmp(path, "-") == 0;
-    text_reader r{text_file_name(path), list, 0, {}, 0, false, {}};
+    text_reader r{text_file_name(path), list, extras, 0, {}, 0, false, {}};
     *list = rule_list{};
+    *extras = text_extras{};
     FILE *in = from_stdin ? stdin : fopen(path, "r");
     if (!in) {
         report(r.file, "%s", strerror(errno));

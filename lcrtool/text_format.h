@@ -3,10 +3,20 @@
 //   provider<TAB>P<TAB>NAME        one line for each provider 0 to 9
 //   number<TAB>route<TAB>provider<TAB>area     the header of the rules
 //   NUMBER<TAB>ROUTE<TAB>PROVIDER<TAB>AREA     one line per rule
+//   timetable<TAB>K<TAB>ANSWER[; HH:MM-HH:MM ANSWER]...
+//   bytes<TAB>OFFSET<TAB>HEX
 //
 // Names are written with backslash escapes (\\, \t, \n, \r, \xHH for other
 // control bytes) so that every name fits on its line and comes back byte for
 // byte; other bytes, ISO-8859-1 letters included, stand as they are.
+//
+// After the rules, dump prints a timetable line for each timetable whose 48
+// slots are not what the compiler writes there, and bytes lines for the
+// bytes of the provider name table and the reserved sections that are not
+// what the compiler writes for the ten names. An image that build or
+// lcrmerge wrote has neither. build writes them over the compiled image.
+// A timetable answer is spelled as lookup shows it: "route R", "provider P"
+// (with the name in quotes, which is only for the reader) or "entry N".
 #pragma once
 
 #include <cstdio>
@@ -22,11 +32,32 @@ void print_provider_line(FILE *out, int provider, const char *name);
 void print_rule_fields(FILE *out, const tool_rule *rule);
 void print_rule_line(FILE *out, const tool_rule *rule);
 
+// One timetable entry: "route R", "provider P "NAME"" with the name of
+// `list`, or "entry N" for a byte that is neither.
+void print_timetable_entry(FILE *out, uint8_t entry, const rule_list *list);
+// Time slots [from, to) as "HH:MM-HH:MM".
+void print_slot_run(FILE *out, unsigned from, unsigned to);
+// The 48 slots of a timetable: the answer most slots give, then each run
+// of slots that gives another as "; HH:MM-HH:MM ANSWER".
+void print_timetable(FILE *out, const uint8_t *table, const rule_list *list);
+// The timetable and bytes lines of a loaded image.
+void print_fixed_part_lines(FILE *out, const loaded_image *img);
+
+// What a text gives besides names and rules: timetables and bytes of the
+// fixed part, which build writes over the compiled image.
+struct text_extras {
+    uint32_t timetable_line[LCR_TIMETABLES];  // line that gave timetable k, 0 for none
+    uint8_t timetable[LCR_TIMETABLES][LCR_TIME_SLOTS];
+    bool byte_given[OTHER_BYTES];  // byte i stands for offset OTHER_BYTES_BEGIN + i
+    uint8_t byte[OTHER_BYTES];
+};
+
 // The name messages use for a text path: "-" is standard input.
 const char *text_file_name(const char *path);
 
 // Reads the text at `path` ("-" for standard input) into `list`, in the
-// order of its lines. Every line it cannot take is reported with its line
-// number. EXIT_OK; EXIT_REJECTED after a bad line; EXIT_TROUBLE when the
-// file cannot be read or memory runs out.
-int read_rule_text(const char *path, rule_list *list);
+// order of its lines, and its timetable and bytes lines into `extras`.
+// Every line it cannot take is reported with its line number. EXIT_OK;
+// EXIT_REJECTED after a bad line; EXIT_TROUBLE when the file cannot be read
+// or memory runs out.
+int read_rule_text(const char *path, rule_list *list, text_extras *extras);

@@ -106,14 +106,21 @@ std::string route0_image(const std::vector<std::string> &numbers)
 }
 
 // Rules for lookup: no timetable (0180), route 5 (01801), provider 0, and
-// provider 3 (0302) whose timetable, unlike those the compiler writes, names
-// route 2 from 08:00 to 18:00 and the odd provider value 7 in the last hour.
-std::string lookup_image()
+// provider 3 (0302).
+image_writer lookup_rules()
 {
     image_writer img;
     img.provider_name(0, "Telco").provider_name(3, "Arcor");
     img.add_number("0180", 64).add_number("01801", 6).add_number("0302", 13).add_number("040", 0);
     img.add_number("12345678901234567890", 1);
+    return img;
+}
+
+// Provider 3's timetable, unlike those the compiler writes, names route 2
+// from 08:00 to 18:00 and the odd provider value 7 in the last hour.
+std::string lookup_image()
+{
+    image_writer img = lookup_rules();
     const size_t timetable13 = 2820 + 13 * 48;
     for (size_t slot = 16; slot < 36; slot++)
         img.poke(timetable13 + slot, 242);
@@ -121,17 +128,24 @@ std::string lookup_image()
     return img.bytes;
 }
 
-// The compiler's messages, spelled out as lcrmerge prints them.
-const std::string POOL_FULL = "ERROR  Telefon locate tree too large\n";
-
-std::string no_timetable(int area, int tree_point)
+// Besides that timetable, bytes the compiler never writes: an old name's
+// tail after provider 3's NUL, an unused name slot and reserved bytes.
+std::string odd_bytes_image()
 {
-    return "ERROR Area " + std::to_string(area) + " timetable does not exist (Tree point " +
-           std::to_string(tree_point) + ")\n";
+    image_writer img;
+    img.bytes = lookup_image();
+    img.poke(77, 'X').poke(4 + 11 * 100, 0xee).poke(2644, 1).poke(2819, 0x80);
+    return img.bytes;
 }
 
-// A build in which the compiler drops rules, each with its message: no
-// image short of them is written, and the old one stays.
+const std::string ODD_BYTES_DUMP =
+    dump_head({{0, "Telco"}, {3, "Arcor"}}) +
+    "0180\t-3\t0\t64\n01801\t5\t0\t6\n0302\t-2\t3\t13\n040\t-2\t0\t0\n12345678901234567890\t0\t0\t1\n"
+    "timetable\t13\tprovider 3 \"Arcor\"; 08:00-18:00 route 2; 23:00-24:00 entry 7\n"
+    "bytes\t77\t58\nbytes\t1104\tee\nbytes\t2644\t01\nbytes\t2819\t80\n";
+
+// A build with rules the compiler would drop or refuse, each reported with
+// its line: no image short of them is written, and the old one stays.
 cli_case dropped(const std::string &name, const std::string &text, const std::string &err)
 {
     return {name, {"build", "in.txt", "out.lcr"}, {{"in.txt", text}, {"out.lcr", "old"}}, "", err, 1, "out.lcr", "old"};
@@ -177,6 +191,7 @@ std::vector<cli_case> cases()
          dump_head() + "5\t-3\t0\t30\n", "", 0},
         {"build_stored_area", {"build", "in.txt", "out.lcr"}, {{"in.txt", "5\t-3\t0\t30\n"}}, "", "", 0, "out.lcr",
          image_of({{"5", 30}})},
+        {"dump_timetables_and_other_bytes", {"dump", "a.lcr"}, {{"a.lcr", odd_bytes_image()}}, ODD_BYTES_DUMP, "", 0},
         {"dump_escapes_names",
          {"dump", "a.lcr"},
          {{"a.lcr", image_writer().provider_name(1, "a\tb\\c\xf6").provider_name(2, "x\ny\x01\r").bytes}},
@@ -204,7 +219,7 @@ std::vector<cli_case> cases()
          {"build", "in.txt", "out.lcr"},
          {{"in.txt",
            "# routing table\r\n\r\n   \nprovider 0 Telco\r\nnumber route provider area\n"
-           "  12   3 0 4\r\n\t# indented comment\n19 -2 2\nprovider\t3\tArcor\n"}},
+           "  12   3 0 4 # route 3\r\n\t# indented comment\n19 -2 2\t#provider 2\nprovider\t3\tArcor\n"}},
          "", "", 0, "out.lcr", two_rules()},
         {"build_replaces_existing_image", {"build", "in.txt", "out.lcr"}, {{"in.txt", ""}, {"out.lcr", "old"}}, "",
          "", 0, "out.lcr", image_writer().bytes},
@@ -219,24 +234,31 @@ std::vector<cli_case> cases()
         {"build_route_unset_as_provider",
          {"build", "in.txt", "out.lcr"}, {{"in.txt", "19\t-1\t2\t12\n"}},
          "", "", 0, "out.lcr", image_of({{"19", 12}})},
+        // Timetables and bytes the compiler does not write come back;
+        // "-" is standard output.
+        {"build_timetables_and_other_bytes", {"build", "in.txt", "-"}, {{"in.txt", ODD_BYTES_DUMP}},
+         odd_bytes_image(), "", 0},
         {"build_fills_the_pool", {"build", "in.txt", "out.lcr"}, {{"in.txt", route0_text(full)}}, "", "", 0,
          "out.lcr", route0_image(full)},
 
-        // build: what the compiler checks comes from the compiler, with
-        // lcrmerge's messages and exit statuses. Every dropped rule is
-        // reported, and any of them keeps the old image; the first line of
-        // a number is the one the compiler takes.
-        dropped("pool_full_drops_rules_needing_a_record", route0_text(too_many), POOL_FULL + POOL_FULL),
+        // build: what the compiler would drop or refuse is found first and
+        // reported in line order, once per rule, with the compiler's words.
+        // The first line of a number is the one the compiler takes.
+        dropped("pool_full_drops_rules_needing_a_record", route0_text(too_many),
+                build_error(static_cast<int>(full.size()) + 3,
+                            "Telefon locate tree too large: this rule and 1 more after it by number do not fit "
+                            "in the 499 trie records")),
         dropped("bad_digits_drop_their_rules", "provider\t0\tX\nx5\t1\t0\n13\t1\t0\n3\xf6\t1\t0\n12a\t1\t0\n",
-                "ERROR: Illegal number digit = 61!\nERROR: Illegal number digit = f6!\n"
-                "ERROR: Illegal number digit = 78!\n"),
+                build_error(2, "Illegal number digit = 78") + build_error(4, "Illegal number digit = f6") +
+                    build_error(5, "Illegal number digit = 61")),
         dropped("duplicates_keep_the_first_line", "0301\t3\t0\n110\t-2\t0\n0301\t2\t0\n0301\t3\t0\t4\n",
-                "ERROR : duplikate Entry for number 0301 with different Areas\n"
-                "ERROR : duplikate Entry for number 0301\n"),
-        {"no_timetable_keeps_old_output", {"build", "in.txt", "out.lcr"},
-         {{"in.txt", "12\t3\t0\n13\t64\t0\t65\n"}, {"out.lcr", "old"}}, "", no_timetable(65, 3), 1, "out.lcr", "old"},
+                build_error(3, "duplikate Entry for number 0301 with different Areas (first on line 1)") +
+                    build_error(4, "duplikate Entry for number 0301 (first on line 1)")),
+        dropped("no_timetable_keeps_old_output", "12\t3\t0\n13\t64\t0\t65\n",
+                build_error(2, "Area 65 timetable does not exist (route 64)")),
         refused("no_timetable_writes_nothing", "5\t253\t0\n5\t1\t0\n",
-                "ERROR : duplikate Entry for number 5 with different Areas\n" + no_timetable(254, 1)),
+                build_error(1, "Area 254 timetable does not exist (route 253)") +
+                    build_error(2, "duplikate Entry for number 5 with different Areas (first on line 1)")),
 
         // build: lines it cannot take, and values the compiler would take
         // but that would not come back from the image, each with its line
@@ -289,7 +311,13 @@ std::vector<cli_case> cases()
          {{"a.lcr", image_of({{"12", 4}, {"19", 12}, {"2", 0}})}, {"b.lcr", image_of({{"2", 0}, {"19", 12}, {"12", 4}})}},
          "", "", 0},
         {"diff_same_rule_from_other_area_byte", {"diff", "a.lcr", "b.lcr"},
-         {{"a.lcr", image_of({{"5", 30}})}, {"b.lcr", image_of({{"5", 64}})}}, "", "", 0},
+         {{"a.lcr", image_of({{"5", 30}})}, {"b.lcr", image_of({{"5", 64}})}}, "area\t5\t30\t64\n", "", 1},
+        {"diff_timetables_and_sections", {"diff", "a.lcr", "b.lcr"},
+         {{"a.lcr", lookup_rules().bytes}, {"b.lcr", odd_bytes_image()}},
+         "timetable\t13\t08:00-18:00\tprovider 3 \"Arcor\"\troute 2\n"
+         "timetable\t13\t23:00-24:00\tprovider 3 \"Arcor\"\tentry 7\n"
+         "section\tprovider-names\t77\nsection\treserved-block\t2644\nsection\treserved-table-2\t2819\n",
+         "", 1},
         {"diff_disjoint",
          {"diff", "a.lcr", "b.lcr"},
          {{"a.lcr", image_of({{"12", 4}, {"3", 0}})}, {"b.lcr", image_of({{"19", 12}})}},
