@@ -1,5 +1,8 @@
 #include "rule_list.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -104,7 +107,7 @@ size_t trie_longest_rule(const uint8_t *bytes, uint32_t len, const char *number,
     return found;
 }
 
-static void report_load_failure(const char *path, lcr_load_status status, uint32_t len)
+void report_load_failure(const char *path, lcr_load_status status, uint32_t len)
 {
     switch (status) {
     case lcr_load_status::bad_version:
@@ -122,7 +125,22 @@ static void report_load_failure(const char *path, lcr_load_status status, uint32
     }
 }
 
-int load_image(const char *path, loaded_image *img)
+// Bytes left in `fd` up to its end; -1 on a read error.
+static int64_t count_rest(int fd)
+{
+    uint8_t scratch[4096];
+    int64_t rest = 0;
+    for (;;) {
+        ssize_t n = read(fd, scratch, sizeof scratch);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? -1 : rest;
+        rest += n;
+    }
+}
+
+int read_image(const char *path, loaded_image *img, uint64_t *past)
 {
     *img = loaded_image{};
     img->bytes = static_cast<uint8_t *>(malloc(LCR_IMAGE_MAX));
@@ -130,26 +148,45 @@ int load_image(const char *path, loaded_image *img)
         report(path, "out of memory");
         return -1;
     }
-    ssize_t len = lcr_read_image_file(path, img->bytes);
-    if (len < 0) {
-        report(path, "%s", strerror(errno));
+    int fd = open(path, O_RDONLY);
+    ssize_t len = fd < 0 ? -1 : lcr_read_image_fd(fd, img->bytes);
+    int64_t rest = 0;
+    if (len >= 0 && past)
+        rest = count_rest(fd);
+    int err = errno;
+    if (fd >= 0)
+        close(fd);
+    if (len < 0 || rest < 0) {
+        report(path, "%s", strerror(err));
         loaded_image_free(img);
         return -1;
     }
     img->len = static_cast<uint32_t>(len);
+    if (past)
+        *past = static_cast<uint64_t>(rest);
+    return 0;
+}
+
+lcr_load_status load_read_image(loaded_image *img)
+{
     lcr_node *tree = nullptr;
     build_lcr_skeleton(&tree);
     lcr_node *routing = lcr_find_sibling(tree, NODE_ROUTING);
     lcr_load_status status = routing ? lcr_load_image_bytes(img->bytes, img->len, &tree)
                                      : lcr_load_status::out_of_memory;
+    if (status == lcr_load_status::loaded && collect_rules(routing, img) != 0)
+        status = lcr_load_status::out_of_memory;
+    kelmar_free_list(tree);
+    return status;
+}
+
+int load_image(const char *path, loaded_image *img)
+{
+    if (read_image(path, img, nullptr) != 0)
+        return -1;
+    lcr_load_status status = load_read_image(img);
     if (status != lcr_load_status::loaded) {
         report_load_failure(path, status, img->len);
-    } else if (collect_rules(routing, img) != 0) {
-        report(path, "out of memory");
-        status = lcr_load_status::out_of_memory;
-    }
-    kelmar_free_list(tree);
-    if (status != lcr_load_status::loaded) {
         loaded_image_free(img);
         return -1;
     }
