@@ -183,7 +183,9 @@ int check_image(const char *path)
     image_check check{path, img.bytes, lcr_records_in(img.len), 0, {}, {}};
     image_check *c = &check;
     uint32_t partial = (img.len - LCR_OFF_TRIE) % LCR_TRIE_RECORD_SIZE;
-    if (past)
+    if (past == PAST_UNKNOWN)
+        finding(c, "more than the %u bytes a reader takes: the rest is ignored", LCR_IMAGE_MAX);
+    else if (past)
         finding(c, "%" PRIu64 " bytes, more than the %u a reader takes: the %" PRIu64 " after them are ignored",
                 img.len + past, LCR_IMAGE_MAX, past);
     else if (partial)

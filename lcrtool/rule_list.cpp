@@ -1,6 +1,7 @@
 #include "rule_list.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -125,19 +126,27 @@ void report_load_failure(const char *path, lcr_load_status status, uint32_t len)
     }
 }
 
-// Bytes left in `fd` up to its end; -1 on a read error.
-static int64_t count_rest(int fd)
+// What follows a read of `len` bytes from `fd`, as read_image tells it;
+// -1 on a read error.
+static int bytes_past(int fd, ssize_t len, uint64_t *past)
 {
-    uint8_t scratch[4096];
-    int64_t rest = 0;
-    for (;;) {
-        ssize_t n = read(fd, scratch, sizeof scratch);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? -1 : rest;
-        rest += n;
+    *past = 0;
+    if (len < static_cast<ssize_t>(LCR_IMAGE_MAX))
+        return 0;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        if (st.st_size > len)
+            *past = static_cast<uint64_t>(st.st_size - len);
+        return 0;
     }
+    uint8_t byte;
+    ssize_t n;
+    do
+        n = read(fd, &byte, 1);
+    while (n < 0 && errno == EINTR);
+    if (n > 0)
+        *past = PAST_UNKNOWN;
+    return n < 0 ? -1 : 0;
 }
 
 int read_image(const char *path, loaded_image *img, uint64_t *past)
@@ -150,20 +159,17 @@ int read_image(const char *path, loaded_image *img, uint64_t *past)
     }
     int fd = open(path, O_RDONLY);
     ssize_t len = fd < 0 ? -1 : lcr_read_image_fd(fd, img->bytes);
-    int64_t rest = 0;
-    if (len >= 0 && past)
-        rest = count_rest(fd);
+    if (len >= 0 && past && bytes_past(fd, len, past) != 0)
+        len = -1;
     int err = errno;
     if (fd >= 0)
         close(fd);
-    if (len < 0 || rest < 0) {
+    if (len < 0) {
         report(path, "%s", strerror(err));
         loaded_image_free(img);
         return -1;
     }
     img->len = static_cast<uint32_t>(len);
-    if (past)
-        *past = static_cast<uint64_t>(rest);
     return 0;
 }
 

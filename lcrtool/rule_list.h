@@ -54,9 +54,11 @@ struct loaded_image {
 int load_image(const char *path, loaded_image *img);
 
 // The two steps of load_image, for a caller that judges the outcome itself.
-// read_image takes the bytes a reader takes; with `past` it reads on to the
-// end of the input and counts there the bytes after them. It reports its
-// failure as load_image does.
+// read_image takes the bytes a reader takes and reports its failure as
+// load_image does. With `past` it also learns what follows them: the bytes
+// left of a regular file, or for other input, which may never end,
+// PAST_UNKNOWN when there is one more byte.
+inline constexpr uint64_t PAST_UNKNOWN = UINT64_MAX;
 int read_image(const char *path, loaded_image *img, uint64_t *past);
 // Loads the bytes read into img->list; reports nothing.
 lcr_load_status load_read_image(loaded_image *img);
