@@ -143,24 +143,28 @@ lcr_load_status check_image(trie_image *img, uint32_t len)
 
 }  // namespace
 
-ssize_t lcr_read_image_file(const char *path, uint8_t *buf)
+ssize_t lcr_read_image_fd(int fd, uint8_t *buf)
 {
-    int fd = open(path, O_RDONLY);
-    if (fd < 0)
-        return -1;
     ssize_t got = 0;
     while (got < static_cast<ssize_t>(LCR_IMAGE_MAX)) {
         ssize_t n = read(fd, buf + got, LCR_IMAGE_MAX - static_cast<size_t>(got));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            got = -1;
-            break;
-        }
+        if (n < 0)
+            return -1;
         if (n == 0)
             break;
         got += n;
     }
+    return got;
+}
+
+ssize_t lcr_read_image_file(const char *path, uint8_t *buf)
+{
+    int fd = open(path, O_RDONLY);
+    if (fd < 0)
+        return -1;
+    ssize_t got = lcr_read_image_fd(fd, buf);
     int err = errno;
     close(fd);
     errno = err;

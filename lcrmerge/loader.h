@@ -36,6 +36,9 @@ enum class lcr_load_status {
 // short read to the end of the input, so a pipe is read whole. The length
 // read, or -1 with errno set.
 ssize_t lcr_read_image_file(const char *path, uint8_t *buf);
+// The same read from a descriptor the caller opened and closes, which may
+// then read on past what an image can hold.
+ssize_t lcr_read_image_fd(int fd, uint8_t *buf);
 
 // load_lcr_image on `len` bytes already read: the same outcome, with the
 // reason for a failure. kelmar_lcr_version is set as load_lcr_image sets it.

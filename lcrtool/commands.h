@@ -11,3 +11,6 @@ int lcrtool_diff(const char *image_a, const char *image_b);
 // Prints, for each number, the rule of its longest prefix in the image and
 // what that rule's timetable names.
 int lcrtool_lookup(const char *image, char *const *numbers, int count);
+// Prints, for each image, what the loader passes over in it without a word
+// and what a merge would change: one "FILE: finding" line each.
+int lcrtool_check(char *const *images, int count);

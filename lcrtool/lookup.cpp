@@ -29,7 +29,11 @@ const tool_rule *find_rule(const rule_list *list, const char *number, size_t len
 int lookup_number(const loaded_image *img, const char *number)
 {
     const rule_list *list = &img->list;
-    if (!*number || strspn(number, "0123456789") != strlen(number)) {
+    if (!*number) {
+        report_plain("empty number");
+        return EXIT_TROUBLE;
+    }
+    if (strspn(number, "0123456789") != strlen(number)) {
         report(number, "not a number (digits 0 to 9 only)");
         return EXIT_TROUBLE;
     }

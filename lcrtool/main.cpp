@@ -1,5 +1,6 @@
 // lcrtool: shows what an lcr image holds, builds one from text, compares
-// two, and finds the rule a dialled number meets.
+// two, finds the rule a dialled number meets, and checks that an image is
+// whole and sound.
 #include <cstdio>
 #include <cstring>
 
@@ -10,7 +11,19 @@ static const char USAGE[] =
     "usage: lcrtool dump IMAGE\n"
     "       lcrtool build TEXT IMAGE\n"
     "       lcrtool diff IMAGE_A IMAGE_B\n"
-    "       lcrtool lookup IMAGE NUMBER...\n";
+    "       lcrtool lookup IMAGE NUMBER...\n"
+    "       lcrtool check IMAGE...\n";
+
+// The commands, so that a wrong command is told apart from a known one
+// given the wrong number of arguments.
+static bool is_command(const char *name)
+{
+    static const char *const commands[] = {"dump", "build", "diff", "lookup", "check", "-h", "--help"};
+    for (const char *c : commands)
+        if (strcmp(name, c) == 0)
+            return true;
+    return false;
+}
 
 int main(int argc, char **argv)
 {
@@ -27,6 +40,10 @@ int main(int argc, char **argv)
         return lcrtool_diff(argv[2], argv[3]);
     if (argc >= 4 && strcmp(command, "lookup") == 0)
         return lcrtool_lookup(argv[2], argv + 3, argc - 3);
+    if (argc >= 3 && strcmp(command, "check") == 0)
+        return lcrtool_check(argv + 2, argc - 2);
+    if (argc > 1 && !is_command(command))
+        report_plain("unknown command '%s'", command);
     fputs(USAGE, stderr);
     return EXIT_TROUBLE;
 }

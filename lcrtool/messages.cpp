@@ -5,14 +5,29 @@
 #include <cstdio>
 #include <cstring>
 
+// The reason and the end of a message whose "lcrtool: " prefix is written.
+static void finish_report(const char *fmt, va_list args)
+{
+    vfprintf(stderr, fmt, args);
+    fputc('\n', stderr);
+}
+
+void report_plain(const char *fmt, ...)
+{
+    fputs("lcrtool: ", stderr);
+    va_list args;
+    va_start(args, fmt);
+    finish_report(fmt, args);
+    va_end(args);
+}
+
 void report(const char *file, const char *fmt, ...)
 {
     fprintf(stderr, "lcrtool: %s: ", file);
     va_list args;
     va_start(args, fmt);
-    vfprintf(stderr, fmt, args);
+    finish_report(fmt, args);
     va_end(args);
-    fputc('\n', stderr);
 }
 
 void report_line(const char *file, uint32_t line, const char *fmt, ...)
@@ -20,9 +35,8 @@ void report_line(const char *file, uint32_t line, const char *fmt, ...)
     fprintf(stderr, "lcrtool: %s:%u: ", file, static_cast<unsigned>(line));
     va_list args;
     va_start(args, fmt);
-    vfprintf(stderr, fmt, args);
+    finish_report(fmt, args);
     va_end(args);
-    fputc('\n', stderr);
 }
 
 int finish_output()

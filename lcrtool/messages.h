@@ -9,8 +9,11 @@ inline constexpr int EXIT_OK = 0;         // done; for diff: no difference
 inline constexpr int EXIT_REJECTED = 1;   // build: the text's rules refused
 inline constexpr int EXIT_DIFFERENT = 1;  // diff: the rule sets differ
 inline constexpr int EXIT_NO_RULE = 1;    // lookup: a number met no rule
+inline constexpr int EXIT_FINDINGS = 1;   // check: an image has findings
 inline constexpr int EXIT_TROUBLE = 2;    // a file unreadable or unwritable, bad usage
 
+// "lcrtool: reason\n", for trouble that is no file's
+void report_plain(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 // "lcrtool: FILE: reason\n"
 void report(const char *file, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 // "lcrtool: FILE:LINE: reason\n"

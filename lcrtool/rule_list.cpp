@@ -1,5 +1,9 @@
 #include "rule_list.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -114,7 +118,7 @@ size_t trie_longest_rule(const uint8_t *bytes, uint32_t len, const char *number,
     return found;
 }
 
-static void report_load_failure(const char *path, lcr_load_status status, uint32_t len)
+void report_load_failure(const char *path, lcr_load_status status, uint32_t len)
 {
     switch (status) {
     case lcr_load_status::bad_version:
@@ -132,7 +136,30 @@ static void report_load_failure(const char *path, lcr_load_status status, uint32
     }
 }
 
-int load_image(const char *path, loaded_image *img)
+// What follows a read of `len` bytes from `fd`, as read_image tells it;
+// -1 on a read error.
+static int bytes_past(int fd, ssize_t len, uint64_t *past)
+{
+    *past = 0;
+    if (len < static_cast<ssize_t>(LCR_IMAGE_MAX))
+        return 0;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        if (st.st_size > len)
+            *past = static_cast<uint64_t>(st.st_size - len);
+        return 0;
+    }
+    uint8_t byte;
+    ssize_t n;
+    do
+        n = read(fd, &byte, 1);
+    while (n < 0 && errno == EINTR);
+    if (n > 0)
+        *past = PAST_UNKNOWN;
+    return n < 0 ? -1 : 0;
+}
+
+int read_image(const char *path, loaded_image *img, uint64_t *past)
 {
     *img = loaded_image{};
     img->bytes = static_cast<uint8_t *>(malloc(LCR_IMAGE_MAX));
@@ -140,26 +167,42 @@ int load_image(const char *path, loaded_image *img)
         report(path, "out of memory");
         return -1;
     }
-    ssize_t len = lcr_read_image_file(path, img->bytes);
+    int fd = open(path, O_RDONLY);
+    ssize_t len = fd < 0 ? -1 : lcr_read_image_fd(fd, img->bytes);
+    if (len >= 0 && past && bytes_past(fd, len, past) != 0)
+        len = -1;
+    int err = errno;
+    if (fd >= 0)
+        close(fd);
     if (len < 0) {
-        report(path, "%s", strerror(errno));
+        report(path, "%s", strerror(err));
         loaded_image_free(img);
         return -1;
     }
     img->len = static_cast<uint32_t>(len);
+    return 0;
+}
+
+lcr_load_status load_read_image(loaded_image *img)
+{
     lcr_node *tree = nullptr;
     build_lcr_skeleton(&tree);
     lcr_node *routing = lcr_find_sibling(tree, NODE_ROUTING);
     lcr_load_status status = routing ? lcr_load_image_bytes(img->bytes, img->len, &tree)
                                      : lcr_load_status::out_of_memory;
+    if (status == lcr_load_status::loaded && collect_rules(routing, img) != 0)
+        status = lcr_load_status::out_of_memory;
+    kelmar_free_list(tree);
+    return status;
+}
+
+int load_image(const char *path, loaded_image *img)
+{
+    if (read_image(path, img, nullptr) != 0)
+        return -1;
+    lcr_load_status status = load_read_image(img);
     if (status != lcr_load_status::loaded) {
         report_load_failure(path, status, img->len);
-    } else if (collect_rules(routing, img) != 0) {
-        report(path, "out of memory");
-        status = lcr_load_status::out_of_memory;
-    }
-    kelmar_free_list(tree);
-    if (status != lcr_load_status::loaded) {
         loaded_image_free(img);
         return -1;
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "image_format.h"
+#include "loader.h"
 #include "tree.h"
 
 struct tool_rule {
@@ -51,6 +52,18 @@ struct loaded_image {
 // the project's loader. On failure reports the file and the reason and
 // returns -1; `img` then holds nothing to free.
 int load_image(const char *path, loaded_image *img);
+
+// The two steps of load_image, for a caller that judges the outcome itself.
+// read_image takes the bytes a reader takes and reports its failure as
+// load_image does. With `past` it also learns what follows them: the bytes
+// left of a regular file, or for other input, which may never end,
+// PAST_UNKNOWN when there is one more byte.
+inline constexpr uint64_t PAST_UNKNOWN = UINT64_MAX;
+int read_image(const char *path, loaded_image *img, uint64_t *past);
+// Loads the bytes read into img->list; reports nothing.
+lcr_load_status load_read_image(loaded_image *img);
+// The message for a load that failed, as load_image gives it.
+void report_load_failure(const char *path, lcr_load_status status, uint32_t len);
 void loaded_image_free(loaded_image *img);
 
 // A section of the fixed part of an image (the bytes before the trie).

@@ -16,7 +16,8 @@ const std::string USAGE =
     "usage: lcrtool dump IMAGE\n"
     "       lcrtool build TEXT IMAGE\n"
     "       lcrtool diff IMAGE_A IMAGE_B\n"
-    "       lcrtool lookup IMAGE NUMBER...\n";
+    "       lcrtool lookup IMAGE NUMBER...\n"
+    "       lcrtool check IMAGE...\n";
 
 struct cli_case {
     std::string name;
@@ -27,6 +28,7 @@ struct cli_case {
     int status;
     std::string out_file = "";                     // checked after the run, if named
     std::optional<std::string> out_bytes = std::nullopt;  // nullopt: must not exist
+    std::optional<std::string> in = std::nullopt;         // standard input, through a pipe
 };
 
 // Test names show the row's name, not its bytes.
@@ -128,6 +130,21 @@ std::string lookup_image()
     return img.bytes;
 }
 
+// What a merge rewrites: area bytes that read as route -3, timetables other
+// than the compiler's (13 and 3 in one slot, the unused 40) and a control
+// byte in a name.
+std::string merge_changes()
+{
+    image_writer img;
+    img.provider_name(1, "Tel\x01").add_number("5", 30).add_number("6", 100);
+    img.poke(2820 + 13 * 48 + 16, 242).poke(2820 + 3 * 48 + 47, 0).poke(2820 + 40 * 48, 1);
+    return img.bytes;
+}
+
+const std::string CUT_SAMPLE_CHECK =
+    "a.lcr: 6353 bytes, not 5892 + 21n: the last 20 bytes, too few for a record, are ignored\n"
+    "a.lcr: child link for 112 leads to record 21, past the 21 records read: numbers beginning with 112 are lost\n";
+
 // Besides that timetable, bytes the compiler never writes: an old name's
 // tail after provider 3's NUL, an unused name slot and reserved bytes.
 std::string odd_bytes_image()
@@ -169,11 +186,12 @@ std::vector<cli_case> cases()
     // no number); "9" and "91" each need a record of their own.
     std::vector<std::string> too_many = full;
     too_many.insert(too_many.end(), {"91", "000", "9"});
+    const std::string sample = read_file(std::string(SOURCE_DIR) + "/samples/current.lcr");
     return {
         // Usage.
         {"no_arguments", {}, {}, "", USAGE, 2},
         {"help", {"-h"}, {}, USAGE, "", 0},
-        {"unknown_command", {"show", "a.lcr"}, {}, "", USAGE, 2},
+        {"unknown_command", {"show", "a.lcr"}, {}, "", "lcrtool: unknown command 'show'\n" + USAGE, 2},
         {"dump_extra_argument", {"dump", "a.lcr", "b.lcr"}, {{"a.lcr", two_rules()}}, "", USAGE, 2},
 
         // dump
@@ -365,6 +383,36 @@ std::vector<cli_case> cases()
         {"lookup_wrong_version", {"lookup", "a.lcr", "110"}, {{"a.lcr", version_word(4, 5892)}}, "",
          "lcrtool: a.lcr: not a version-3 lcr image (version word 4)\n", 2},
         {"lookup_without_number", {"lookup", "a.lcr"}, {{"a.lcr", lookup_image()}}, "", USAGE, 2},
+        {"lookup_empty_number", {"lookup", "a.lcr", ""}, {{"a.lcr", lookup_image()}}, "", "lcrtool: empty number\n", 2},
+        {"lookup_from_a_pipe", {"lookup", "/dev/stdin", "129"}, {}, "129\t12\t3\t0\t4\troute 3\n", "", 0, "",
+         std::nullopt, two_rules()},
+
+        // check: what the loader passes over or a merge changes, a line
+        // each; every file is checked, and the worst outcome decides.
+        {"check_clean_sample", {"check", "a.lcr"}, {{"a.lcr", sample}}, "", "", 0},
+        {"check_cut_file", {"check", "a.lcr"}, {{"a.lcr", sample.substr(0, 6353)}}, CUT_SAMPLE_CHECK, "", 1},
+        {"check_junk_appended",
+         {"check", "a.lcr", "nope.lcr", "b.lcr"},
+         {{"a.lcr", two_rules() + "junk"}, {"b.lcr", route0_image(full) + std::string(100, 'x')}},
+         "a.lcr: 5980 bytes, not 5892 + 21n: the last 4 bytes, too few for a record, are ignored\n"
+         "b.lcr: 16471 bytes, more than the 16392 a reader takes: the 79 after them are ignored\n"
+         "b.lcr: records that no link reaches: 1, the first record 499\n",
+         "lcrtool: nope.lcr: No such file or directory\n",
+         2},
+        {"check_joined_trie", {"check", "a.lcr"}, {{"a.lcr", looping_trie()}},
+         "a.lcr: record 1 is reached both as 1 and as 10: the loader refuses the image\n", "", 1},
+        {"check_trie_past_the_pool", {"check", "a.lcr"}, {{"a.lcr", route0_image(numbers_needing(500))}},
+         "a.lcr: 0447 needs trie record 500, past the 499 that lcrmerge's compiler holds: a merge that keeps it fails\n",
+         "", 1},
+        {"check_what_a_merge_changes", {"check", "a.lcr"}, {{"a.lcr", merge_changes()}},
+         "a.lcr: 5 has area byte 30, which reads as route -3: a merge writes it as 64\n"
+         "a.lcr: 6 has area byte 100, which reads as route -3: a merge writes it as 64\n"
+         "a.lcr: timetable 3 differs in 1 of 48 slots: a merge writes route 2 in all of them\n"
+         "a.lcr: timetable 13 differs in 1 of 48 slots: a merge writes provider 3 in all of them\n"
+         "a.lcr: timetable 40 has non-zero bytes in 1 of 48 slots: a merge writes it as zeros\n"
+         "a.lcr: provider 1's name holds byte 0x01, which is not printable ISO-8859-1\n",
+         "", 1},
+        {"check_without_image", {"check"}, {}, "", USAGE, 2},
 
         {"diff_names_every_bad_file", {"diff", "a.lcr", "b.lcr"}, {{"b.lcr", version_word(2, 5892)}}, "",
          "lcrtool: a.lcr: No such file or directory\nlcrtool: b.lcr: not a version-3 lcr image (version word 2)\n", 2},
@@ -379,7 +427,7 @@ TEST_P(Cli, Runs)
     scratch_dir dir;
     for (const auto &[name, bytes] : c.files)
         write_file(dir.file(name), bytes);
-    run_result r = run_lcrtool(c.args, dir.path);
+    run_result r = run_lcrtool(c.args, dir.path, c.in);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(r.exit_code, c.status);

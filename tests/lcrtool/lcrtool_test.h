@@ -8,10 +8,12 @@
 
 #include "run_program.h"
 
-inline run_result run_lcrtool(const std::vector<std::string> &args, const std::string &cwd = "")
+inline run_result run_lcrtool(const std::vector<std::string> &args, const std::string &cwd = "",
+                              const std::optional<std::string> &input = std::nullopt)
 {
     run_options opts;
     opts.cwd = cwd;
+    opts.input = input;
     return run_program(LCRTOOL_PATH, args, opts);
 }
 

@@ -104,6 +104,20 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
         abort();
+    // The input goes into the pipe whole before the child starts, so the
+    // child reads a pipe, not a file, and nothing waits on it.
+    int in_fd;
+    if (opts.input) {
+        int in_pipe[2];
+        if (pipe(in_pipe) != 0)
+            abort();
+        if (write(in_pipe[1], opts.input->data(), opts.input->size()) != static_cast<ssize_t>(opts.input->size()))
+            abort();
+        close(in_pipe[1]);
+        in_fd = in_pipe[0];
+    } else {
+        in_fd = open("/dev/null", O_RDONLY);
+    }
     pid_t pid = fork();
     if (pid == 0) {
         dup2(out_pipe[1], 1);
@@ -112,9 +126,8 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
         close(out_pipe[1]);
         close(err_pipe[0]);
         close(err_pipe[1]);
-        int devnull = open("/dev/null", O_RDONLY);
-        dup2(devnull, 0);
-        close(devnull);
+        dup2(in_fd, 0);
+        close(in_fd);
         umask(static_cast<mode_t>(opts.umask));
         if (!opts.cwd.empty() && chdir(opts.cwd.c_str()) != 0)
             _exit(127);
@@ -135,6 +148,7 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
     }
     close(out_pipe[1]);
     close(err_pipe[1]);
+    close(in_fd);
 
     run_result result;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(opts.timeout_ms);

@@ -4,6 +4,7 @@
 // instruction set.
 #pragma once
 
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,6 +17,9 @@ struct run_options {
     int umask = 022;
     std::string cwd;               // empty: the test's own
     size_t stop_after_output = 0;  // kill the child once stdout holds this many bytes
+    // Standard input: these bytes through a pipe (at most a pipe's 64 KiB),
+    // or /dev/null when unset.
+    std::optional<std::string> input;
 };
 
 struct run_result {

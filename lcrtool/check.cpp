@@ -1,0 +1,198 @@
+// check: what the loader passes over in an image without a word, and what a
+// merge would change in it, one finding per line on standard output.
+#include <algorithm>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "commands.h"
+#include "image_format.h"
+#include "loader.h"
+#include "messages.h"
+#include "rule_list.h"
+
+namespace {
+
+constexpr uint32_t MAX_RECORDS = lcr_records_in(LCR_IMAGE_MAX);
+
+// One image under check: the bytes read and what the walk learnt of them.
+struct image_check {
+    const char *file;
+    const uint8_t *bytes;
+    uint32_t records;  // whole records within the bytes read
+    uint32_t findings;
+    bool reached[MAX_RECORDS];
+    // The number by which the walk first reached each record.
+    char number[MAX_RECORDS][LCR_NUMBER_MAX_DIGITS + 1];
+};
+
+__attribute__((format(printf, 2, 3))) void finding(image_check *c, const char *fmt, ...)
+{
+    printf("%s: ", c->file);
+    va_list args;
+    va_start(args, fmt);
+    vprintf(fmt, args);
+    va_end(args);
+    putchar('\n');
+    c->findings++;
+}
+
+// Follows the trie as the loader does: from the root, digits in ascending
+// order, links only out of records less than 20 digits deep. Where the
+// loader stops without a word, or refuses the image, this says so and goes
+// on, so one run shows every damaged link; a record reached again is not
+// entered again, which also ends a cycle.
+void walk(image_check *c, uint32_t record, uint32_t depth)
+{
+    const char *number = c->number[record];
+    uint8_t area = c->bytes[lcr_record_offset(record)];
+    if (depth == 0 && area != AREA_NONE)
+        finding(c, "the root record holds area byte %u, which no reader takes as a rule", area);
+    else if (area != AREA_NONE && area >= LCR_FIXED_TIMETABLES && area != AREA_NO_TIMETABLE)
+        finding(c, "%s has area byte %u, which reads as route -3: a merge writes it as %u", number, area,
+                AREA_NO_TIMETABLE);
+    const uint8_t *links = c->bytes + lcr_record_offset(record) + 1;
+    for (uint32_t d = 0; d < 10; d++) {
+        uint16_t link = get_le16(links + 2 * d);
+        if (link == 0 || link == LCR_CHILD_NONE_ALT)
+            continue;
+        char next[LCR_NUMBER_MAX_DIGITS + 2];
+        snprintf(next, sizeof next, "%s%u", number, static_cast<unsigned>(d));
+        uint32_t child = lcr_child_link(links, d, c->records);
+        if (depth == LCR_NUMBER_MAX_DIGITS) {
+            finding(c, "child link for %s is not followed: no reader goes past 20 digits", next);
+        } else if (child == 0) {
+            finding(c, "child link for %s leads to record %u, past the %u records read: numbers beginning with %s are lost",
+                    next, link, c->records, next);
+        } else if (c->reached[child]) {
+            finding(c, "record %u is reached both as %s and as %s: the loader refuses the image", child,
+                    c->number[child], next);
+        } else {
+            c->reached[child] = true;
+            memcpy(c->number[child], next, sizeof c->number[child]);
+            walk(c, child, depth + 1);
+        }
+    }
+}
+
+void check_records(image_check *c)
+{
+    if (c->records == 0)
+        return;
+    c->reached[0] = true;
+    walk(c, 0, 0);
+    uint32_t unreached = 0;
+    uint32_t first = 0;
+    for (uint32_t i = c->records; i-- > 0;) {
+        if (!c->reached[i]) {
+            unreached++;
+            first = i;
+        }
+    }
+    if (unreached)
+        finding(c, "records that no link reaches: %u, the first record %u", unreached, first);
+}
+
+// The compiler takes a record for the root and one for each prefix of a
+// rule's number that an earlier rule did not take. In the loader's order
+// the earlier rule sharing the most digits with a rule is the one just
+// before it.
+void check_pool(image_check *c, const rule_list *list)
+{
+    uint32_t taken = 1;
+    const char *prev = "";
+    for (size_t i = 0; i < list->count; i++) {
+        const char *number = list->rules[i].number;
+        size_t common = 0;
+        while (prev[common] && prev[common] == number[common])
+            common++;
+        taken += static_cast<uint32_t>(strlen(number) - common);
+        if (taken > TRIE_MAX_NODES)
+            finding(c, "%s needs trie record %u, past the %u that lcrmerge's compiler holds: a merge that keeps it fails",
+                    number, taken, TRIE_MAX_NODES);
+        prev = number;
+    }
+}
+
+void check_timetables(image_check *c)
+{
+    for (uint32_t k = 0; k < LCR_TIMETABLES; k++) {
+        const uint8_t *table = c->bytes + LCR_OFF_TIMETABLES + LCR_TIME_SLOTS * k;
+        uint8_t entry = lcr_compiled_timetable_entry(k);
+        auto differ = static_cast<uint32_t>(LCR_TIME_SLOTS - std::count(table, table + LCR_TIME_SLOTS, entry));
+        if (differ == 0)
+            continue;
+        if (k >= LCR_FIXED_TIMETABLES)
+            finding(c, "timetable %u has non-zero bytes in %u of %u slots: a merge writes it as zeros", k, differ, LCR_TIME_SLOTS);
+        else if (entry >= ROUTE_SLOT_BASE)
+            finding(c, "timetable %u differs in %u of %u slots: a merge writes route %d in all of them", k, differ,
+                    LCR_TIME_SLOTS, entry - ROUTE_SLOT_BASE);
+        else
+            finding(c, "timetable %u differs in %u of %u slots: a merge writes provider %u in all of them", k, differ,
+                    LCR_TIME_SLOTS, entry / 2u);
+    }
+}
+
+// ISO-8859-1 prints every byte but the control codes of its two halves.
+bool printable(uint8_t b)
+{
+    return b >= 0x20 && !(b >= 0x7F && b <= 0x9F);
+}
+
+void check_names(image_check *c)
+{
+    for (uint32_t p = 0; p < LCR_PROVIDER_COUNT; p++) {
+        const uint8_t *name = c->bytes + lcr_provider_name_offset(p);
+        size_t len = strnlen(reinterpret_cast<const char *>(name), LCR_PROVIDER_NAME_MAX);
+        const uint8_t *bad = std::find_if_not(name, name + len, printable);
+        if (bad != name + len)
+            finding(c, "provider %u's name holds byte 0x%02X, which is not printable ISO-8859-1", p, *bad);
+        if (len == LCR_PROVIDER_NAME_MAX && name[len] != 0)
+            finding(c, "provider %u's name runs past %u characters: readers keep the first %u", p,
+                    LCR_PROVIDER_NAME_MAX, LCR_PROVIDER_NAME_MAX);
+    }
+}
+
+int check_image(const char *path)
+{
+    loaded_image img;
+    uint64_t past = 0;
+    if (read_image(path, &img, &past) != 0)
+        return EXIT_TROUBLE;
+    lcr_load_status status = load_read_image(&img);
+    // A trie with joined branches is an image all the same: the walk below
+    // says where they join.
+    if (status != lcr_load_status::loaded && status != lcr_load_status::joined) {
+        report_load_failure(path, status, img.len);
+        loaded_image_free(&img);
+        return EXIT_TROUBLE;
+    }
+    image_check check{path, img.bytes, lcr_records_in(img.len), 0, {}, {}};
+    image_check *c = &check;
+    uint32_t partial = (img.len - LCR_OFF_TRIE) % LCR_TRIE_RECORD_SIZE;
+    if (past == PAST_UNKNOWN)
+        finding(c, "more than the %u bytes a reader takes: the rest is ignored", LCR_IMAGE_MAX);
+    else if (past)
+        finding(c, "%" PRIu64 " bytes, more than the %u a reader takes: the %" PRIu64 " after them are ignored",
+                img.len + past, LCR_IMAGE_MAX, past);
+    else if (partial)
+        finding(c, "%u bytes, not %u + %un: the last %u bytes, too few for a record, are ignored", img.len,
+                LCR_OFF_TRIE, LCR_TRIE_RECORD_SIZE, partial);
+    check_records(c);
+    check_pool(c, &img.list);
+    check_timetables(c);
+    check_names(c);
+    loaded_image_free(&img);
+    return c->findings ? EXIT_FINDINGS : EXIT_OK;
+}
+
+}  // namespace
+
+int lcrtool_check(char *const *images, int count)
+{
+    int status = EXIT_OK;
+    for (int i = 0; i < count; i++)
+        status = std::max(status, check_image(images[i]));
+    return std::max(status, finish_output());
+}
