@@ -23,6 +23,11 @@
 
 #include "rule_list.h"
 
+// Timetable entries 240 to 249 are the fixed routes 0 to 9.
+inline constexpr unsigned ROUTE_COUNT = 10;
+// The 48 time slots of a timetable are half hours from 00:00.
+inline constexpr unsigned MINUTES_PER_SLOT = 24 * 60 / LCR_TIME_SLOTS;
+
 inline constexpr char RULE_HEADER[] = "number\troute\tprovider\tarea";
 
 // A name with the escapes above.
