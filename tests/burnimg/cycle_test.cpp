@@ -273,17 +273,21 @@ INSTANTIATE_TEST_SUITE_P(Seam, Fault, ::testing::Values(
     // it, a write that takes nothing from some byte on, and a device that
     // takes one byte at a time only (where the copy fails at once too).
     fault_case{"FillEndsAtTheDeviceEndInsideAChunk", [] { device_end(fill_from + 70000); }, fill_args,
-               fill_head + "P: write error -1 errno " + std::to_string(ENOSPC) + "\n" + closing + "P: successful!\n",
+               fill_head + "P: write error -1 errno " + std::to_string(ENOSPC) + "\n" + closing +
+                   "P: successful!\n",
                0, expected_target(image, before, fill_from, 70000)},
     fault_case{"FillEndsAtAFailingByteInsideAChunk",
                [] {
                    const size_t bad = fill_from + 100001;
-                   refuse_writes([bad](size_t pos, size_t len) { return pos <= bad && bad < pos + len; }, -1, EIO);
+                   refuse_writes([bad](size_t pos, size_t len) { return pos <= bad && bad < pos + len; },
+                                 -1, EIO);
                },
                fill_args, fill_head + "P: write error -1 errno " + eio + "\n" + closing + "P: successful!\n",
                0, expected_target(image, before, fill_from, 100001)},
     fault_case{"FillEndsWhereWritesTakeNothing",
-               [] { refuse_writes([](size_t pos, size_t len) { return pos + len > fill_from + 5000; }, 0, 0); },
+               [] {
+                   refuse_writes([](size_t pos, size_t len) { return pos + len > fill_from + 5000; }, 0, 0);
+               },
                fill_args, fill_head + "P: write error 0 errno 0\n" + closing + "P: successful!\n",
                0, expected_target(image, before, fill_from, 5000)},
     fault_case{"FillOnADeviceOfSingleByteWrites",

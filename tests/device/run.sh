@@ -129,8 +129,8 @@ chmod 755 "$root/bin/burnimg"
 cp "$here/init" "$root/init"
 cp "$here/$suite" "$root/$suite"
 chmod 755 "$root/init"
-printf 'MTD_KIB=%s\nMTD_ERASE_KIB=%s\nSUITE=/%s\nRUNS=%s\n' "$mtd_kib" "$mtd_erase_kib" "$suite" "$bench_runs" \
-    >"$root/suite.conf"
+printf 'MTD_KIB=%s\nMTD_ERASE_KIB=%s\nSUITE=/%s\nRUNS=%s\n' \
+    "$mtd_kib" "$mtd_erase_kib" "$suite" "$bench_runs" >"$root/suite.conf"
 if [ "$bench_runs" != 0 ]; then
     : >"$root/img/empty"
     head -c $((mtd_kib * 1024)) /dev/urandom >"$root/img/full.bin"
