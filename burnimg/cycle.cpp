@@ -92,27 +92,46 @@ copy_outcome copy_image(const burn_options *opts, const char *prog, const file_o
     return outcome;
 }
 
-// Pads the target with 0xFF, one byte per write, until fill_size bytes have
-// been written in this cycle. A failed fill write ends the fill only.
+// Pads the target with 0xFF until fill_size bytes have been written in this
+// cycle, in writes of up to buffer_size bytes from buf, which the image no
+// longer needs. Where a chunk write fails or takes nothing, the fill goes on
+// one byte per write from there, so a device that ends or fails inside a
+// chunk stops the fill at the same byte, with the same message, as a fill of
+// single bytes would. A failed fill write ends the fill only.
 void fill_target(const burn_options *opts, const char *prog, const file_ops &ops, int out,
-                 uint32_t written)
+                 unsigned char *buf, uint32_t written)
 {
     // The count printed is unsigned: a fill_size below what was written
     // shows as a large number, and nothing is filled.
     printf("%s: write %u 0xFF to end of mtd\n", prog,
            static_cast<unsigned>(static_cast<uint32_t>(opts->fill_size) - written));
     fflush(stdout);
-    static const unsigned char erased = 0xFF;
     // The count compares as signed, so a negative fill_size fills nothing.
+    // While it holds, fill_size - written is exactly the count still to fill.
+    if (static_cast<int32_t>(written) >= opts->fill_size)
+        return;
+    uint32_t step = opts->buffer_size;  // bytes per write; 1 once a chunk has failed
+    uint32_t left = static_cast<uint32_t>(opts->fill_size) - written;
+    memset(buf, 0xFF, left < step ? left : step);
     while (static_cast<int32_t>(written) < opts->fill_size) {
-        ssize_t w = ops.write(out, &erased, 1);
-        if (w <= 0) {
+        left = static_cast<uint32_t>(opts->fill_size) - written;
+        const uint32_t len = left < step ? left : step;
+        const int err_before = errno;
+        ssize_t w = ops.write(out, buf, len);
+        if (w > 0) {
+            written += static_cast<uint32_t>(w);
+        } else if (len > 1) {
+            // The single byte that fails reports whatever errno holds, and a
+            // write that takes nothing need not set it: the failed chunk's
+            // errno must not show in that report.
+            errno = err_before;
+            step = 1;
+        } else {
             int err = errno;
             printf("%s: write error %d errno %d\n", prog, static_cast<int>(w), err);
             fflush(stdout);
             return;
         }
-        written++;
     }
 }
 
@@ -194,7 +213,7 @@ bool burn_cycle(burn_options *opts, const char *prog, const file_ops &ops, unsig
     *outcome = copy_image(opts, prog, ops, in, out, buf, image_size, &written);
     ops.close(in);
     if (opts->fill_size != 0)
-        fill_target(opts, prog, ops, out, written);
+        fill_target(opts, prog, ops, out, buf, written);
     printf("closing: %s ", opts->output_name);
     fflush(stdout);
     ops.close(out);

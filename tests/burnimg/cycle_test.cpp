@@ -204,6 +204,37 @@ const std::string closing = "closing: tgt \n";
 const std::string checked = "check firmware on: tgt check firmware tgt success ";
 const std::string eio = std::to_string(EIO);
 
+// Makes every write with refused(offset, length) take nothing and return
+// result with errno err.
+void refuse_writes(std::function<bool(size_t, size_t)> refused, ssize_t result, int err)
+{
+    fake::on_write = [=](fake::open_file &f, const void *, size_t len) -> std::optional<ssize_t> {
+        if (!refused(f.pos, len))
+            return std::nullopt;
+        errno = err;
+        return result;
+    };
+}
+
+// A device of `end` bytes: a write reaching past the end is cut short there,
+// and one starting at the end fails with ENOSPC.
+void device_end(size_t end)
+{
+    fake::on_write = [end](fake::open_file &f, const void *buf, size_t len) -> std::optional<ssize_t> {
+        if (f.pos < end && f.pos + len > end)
+            return fake::do_write(f, buf, end - f.pos);
+        if (f.pos < end)
+            return std::nullopt;
+        errno = ENOSPC;
+        return -1;
+    };
+}
+
+// The fill after the 149992 bytes of a clean copy, up to 0x40000.
+const std::vector<std::string> fill_args = {"img", "tgt", "-f", "0x40000"};
+const size_t fill_from = 149992;
+const std::string fill_head = cycle_head + "...\nP: write 112152 0xFF to end of mtd\n";
+
 INSTANTIATE_TEST_SUITE_P(Seam, Fault, ::testing::Values(
     // The second chunk gets 1000 bytes in, then fails. Its bytes are not
     // counted, so the fill goes on from where the writes stopped for as
@@ -236,6 +267,35 @@ INSTANTIATE_TEST_SUITE_P(Seam, Fault, ::testing::Values(
                {"img", "tgt", "-f", "0x40000"},
                cycle_head + "...\nP: write 177680 0xFF to end of mtd\n" + closing + "P: successful!\n",
                0, image.substr(0, 65536) + image.substr(131072) + std::string(177680, '\xff')},
+    // The fill writes in chunks, and each of these devices ends it at the
+    // same byte and with the same message as a fill of single bytes: the
+    // end of the device inside the second chunk, an error at one byte of
+    // it, a write that takes nothing from some byte on, and a device that
+    // takes one byte at a time only (where the copy fails at once too).
+    fault_case{"FillEndsAtTheDeviceEndInsideAChunk", [] { device_end(fill_from + 70000); }, fill_args,
+               fill_head + "P: write error -1 errno " + std::to_string(ENOSPC) + "\n" + closing +
+                   "P: successful!\n",
+               0, expected_target(image, before, fill_from, 70000)},
+    fault_case{"FillEndsAtAFailingByteInsideAChunk",
+               [] {
+                   const size_t bad = fill_from + 100001;
+                   refuse_writes([bad](size_t pos, size_t len) { return pos <= bad && bad < pos + len; },
+                                 -1, EIO);
+               },
+               fill_args, fill_head + "P: write error -1 errno " + eio + "\n" + closing + "P: successful!\n",
+               0, expected_target(image, before, fill_from, 100001)},
+    fault_case{"FillEndsWhereWritesTakeNothing",
+               [] {
+                   refuse_writes([](size_t pos, size_t len) { return pos + len > fill_from + 5000; }, 0, 0);
+               },
+               fill_args, fill_head + "P: write error 0 errno 0\n" + closing + "P: successful!\n",
+               0, expected_target(image, before, fill_from, 5000)},
+    fault_case{"FillOnADeviceOfSingleByteWrites",
+               [] { refuse_writes([](size_t, size_t len) { return len > 1; }, -1, EINVAL); },
+               fill_args,
+               cycle_head + "P: write error -1 errno " + std::to_string(EINVAL) + " (wrote 0 bytes)\n\n"
+                   "P: write 262144 0xFF to end of mtd\n" + closing + "P: failed!\n",
+               -1, expected_target(image, before, 0, 0x40000)},
     fault_case{"ShortWritesAreCarriedOn",
                [] {
                    fake::on_write = [](fake::open_file &f, const void *buf, size_t len) {
@@ -288,6 +348,19 @@ INSTANTIATE_TEST_SUITE_P(Seam, Fault, ::testing::Values(
     fault_case{"DescriptorZero", [] { fake::forced_fd = 0; }, {"img", "tgt"}, "", -1, before},
     fault_case{"MissingImage", [] { fake::files.erase("img"); }, {"img", "tgt"}, "", -1, before}),
     [](const auto &info) { return std::string(info.param.name); });
+
+class Fill : public fake_files {};
+
+// What keeps the fill as fast as a copy: whole chunks per write.
+TEST_F(Fill, TakesChunkSizedWrites)
+{
+    EXPECT_EQ(burn(fill_args).out, fill_head + closing + "P: successful!\n");
+    ASSERT_EQ(fake::writes.size(), 1u);
+    const auto &w = fake::writes[0];
+    ASSERT_EQ(w.size(), 5u);  // three chunks of the image, two of 0xFF
+    EXPECT_EQ(w[3], std::make_pair(fill_from, size_t{65536}));
+    EXPECT_EQ(w[4], std::make_pair(fill_from + 65536, size_t{46616}));
+}
 
 // A corrupting target: the first byte of the chunk at offset 0 is stored
 // inverted while *bad says so.

@@ -1,7 +1,7 @@
 // Faults of the cycle on real files, injected through a file-operations
 // table that counts the calls of each kind and lets one of them misbehave:
-// a fill write that takes nothing, a failing read in the comparison, and a
-// target that cannot be opened again when a cycle repeats.
+// a fill write that takes nothing at a given byte, a failing read in the
+// comparison, and a target that cannot be opened again when a cycle repeats.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -19,14 +19,15 @@
 
 namespace {
 
-// Which call misbehaves: the nth of its kind, counted from 1 over the run.
+// Which call misbehaves: the nth of its kind, counted from 1 over the run,
+// or for fill_write_zero the write that covers byte nth of the target.
 struct fault {
     enum kind { none, fill_write_zero, compare_read_error, target_open_error } what = none;
     int nth = 0;
 };
 
 fault active;
-int fill_writes, target_reads, target_opens;
+int target_reads, target_opens;
 int target_read_fd = -1;  // the target as the comparison opened it
 bool corrupt_first_cycle;
 
@@ -55,9 +56,12 @@ ssize_t fake_read(int fd, void *buf, size_t len)
 
 ssize_t fake_write(int fd, const void *buf, size_t len)
 {
-    if (len == 1 && ++fill_writes == active.nth && active.what == fault::fill_write_zero) {
-        errno = 0;
-        return 0;
+    if (active.what == fault::fill_write_zero) {
+        const off_t pos = lseek(fd, 0, SEEK_CUR);
+        if (pos <= active.nth && active.nth < pos + static_cast<off_t>(len)) {
+            errno = 0;
+            return 0;
+        }
     }
     // The first cycle's first chunk lands with one byte inverted, so its
     // comparison fails and the cycle repeats.
@@ -75,7 +79,7 @@ const file_ops ops = {fake_open, fake_read, fake_write, close, fstat};
 // for those files in `dir`.
 burn_result burn(const scratch_dir &dir, std::vector<std::string> args)
 {
-    fill_writes = target_reads = target_opens = 0;
+    target_reads = target_opens = 0;
     target_read_fd = -1;
     for (auto &a : args)
         if (a == "img" || a == "tgt")
@@ -106,10 +110,11 @@ protected:
 };
 
 // A fill write that takes nothing ends the fill with its message (the
-// result 0 and errno); the run still succeeds on its copy.
+// result 0 and errno) at that byte, here the 101st of the fill; the run
+// still succeeds on its copy.
 TEST_F(CycleFault, FillWriteReturningZeroEndsTheFill)
 {
-    active = {fault::fill_write_zero, 101};
+    active = {fault::fill_write_zero, 149992 + 100};
     burn_result r = burn(dir, {"img", "tgt", "-f", "0x40000"});
     EXPECT_EQ(r.out, head + "...\nP: write 112152 0xFF to end of mtd\nP: write error 0 errno 0\n" + closing +
                          "P: successful!\n");

@@ -6,6 +6,7 @@
 #
 #   tests/device/run.sh [--prepare] [--skip-missing] [--burnimg FILE]
 #                       [--cache DIR] [--work DIR] [--timeout SECONDS]
+#                       [--bench RUNS]
 #
 #   --prepare       fetch the mipsel kernel and busybox into the cache when
 #                   they are missing (apt-get download, unpacked, not installed)
@@ -15,11 +16,15 @@
 #   --cache DIR     kernel, module and busybox ($DEVTOOLS_DEVICE_CACHE,
 #                   default build/device-cache)
 #   --work DIR      initramfs and built program (default build/device)
+#   --bench RUNS    time burnimg against dd on a larger device instead of
+#                   running the scenarios (bench.sh); the guest prints a line
+#                   "bench NAME MICROSECONDS" per run and "bench: done", and
+#                   the status is non-zero when it never gets there
 set -u
 src=$(cd "$(dirname "$0")/../.." && pwd)
 here="$src/tests/device"
 
-prepare=0 skip_missing=0 burnimg="" timeout=180
+prepare=0 skip_missing=0 burnimg="" timeout=180 bench_runs=0
 cache=${DEVTOOLS_DEVICE_CACHE:-$src/build/device-cache}
 work=$src/build/device
 while [ $# -gt 0 ]; do
@@ -30,15 +35,22 @@ while [ $# -gt 0 ]; do
         --cache) cache=$2; shift ;;
         --work) work=$2; shift ;;
         --timeout) timeout=$2; shift ;;
+        --bench) bench_runs=$2; shift ;;
         *) echo "run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
 done
 
 # The size of /dev/mtd0 in KiB and its erase block; the scenarios know the
-# byte count (262144) and spell it out in their expectations.
+# byte count (262144) and spell it out in their expectations. The bench
+# takes a larger device, so that each timed run lasts long enough to count.
 mtd_kib=256
 mtd_erase_kib=64
+suite=scenarios.sh
+if [ "$bench_runs" != 0 ]; then
+    mtd_kib=8192
+    suite=bench.sh
+fi
 
 missing() {  # a tool or the cache is not there: skip or fail
     echo "device suite skipped: $*"
@@ -115,11 +127,18 @@ cp "$(find "$cache/kernel/lib/modules" -name mtdram.ko | head -n 1)" "$root/lib/
 cp "$burnimg" "$root/bin/burnimg"
 chmod 755 "$root/bin/burnimg"
 cp "$here/init" "$root/init"
-cp "$here/scenarios.sh" "$root/scenarios.sh"
+cp "$here/$suite" "$root/$suite"
 chmod 755 "$root/init"
-printf 'MTD_KIB=%s\nMTD_ERASE_KIB=%s\n' "$mtd_kib" "$mtd_erase_kib" >"$root/suite.conf"
-make_image "$root/img/a.bin" 150000 1
-make_image "$root/img/b.bin" 300000 2
+printf 'MTD_KIB=%s\nMTD_ERASE_KIB=%s\nSUITE=/%s\nRUNS=%s\n' \
+    "$mtd_kib" "$mtd_erase_kib" "$suite" "$bench_runs" >"$root/suite.conf"
+if [ "$bench_runs" != 0 ]; then
+    : >"$root/img/empty"
+    head -c $((mtd_kib * 1024)) /dev/urandom >"$root/img/full.bin"
+    head -c $((mtd_kib * 1024)) /dev/zero | tr '\0' '\377' >"$root/img/ff"
+else
+    make_image "$root/img/a.bin" 150000 1
+    make_image "$root/img/b.bin" 300000 2
+fi
 (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet -R 0:0 | gzip -1) >"$work/initramfs.cpio.gz" || exit 2
 
 kernel=$(ls "$cache"/kernel/boot/vmlinuz-* | head -n 1)
@@ -133,6 +152,11 @@ timeout "$timeout" qemu-system-mipsel -M malta -m 256 -nodefaults -nographic -no
 qemu_status=${PIPESTATUS[0]}
 end=$(date +%s.%N)
 echo "boot-to-result: $(echo "$start $end" | awk '{ printf "%.1f", $2 - $1 }') s (qemu exit status $qemu_status)"
+
+if [ "$bench_runs" != 0 ]; then
+    grep -qx 'bench: done' "$log" || { echo "run.sh: the bench did not finish"; exit 1; }
+    exit 0
+fi
 
 # The guest ends with "device: N passed, M failed".
 result=$(grep -E '^device: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
