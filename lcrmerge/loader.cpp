@@ -98,17 +98,6 @@ void decode_lcr_trie(const trie_image *img, lcr_node *routing)
     }
 }
 
-void load_provider_names(lcr_node *routing, const uint8_t *bytes)
-{
-    for (lcr_node *node = routing->child; node; node = node->next) {
-        int p = lcr_provider_slot(node);
-        if (p < 0)
-            continue;
-        const char *name = reinterpret_cast<const char *>(bytes + lcr_provider_name_offset(static_cast<uint32_t>(p)));
-        lcr_set_string(node, name, LCR_PROVIDER_NAME_MAX);
-    }
-}
-
 // Everything about the bytes read that can make the image unusable, checked
 // before the tree is touched.
 lcr_load_status check_image(trie_image *img, uint32_t len)
@@ -194,7 +183,8 @@ lcr_load_status lcr_load_image_bytes(const uint8_t *bytes, uint32_t len, lcr_nod
         old = old && group != first_new;
         return old;
     });
-    load_provider_names(routing, bytes);
+    lcr_write_provider_names(routing, reinterpret_cast<const char *>(bytes + LCR_OFF_PROVIDER_NAMES),
+                             2 * LCR_PROVIDER_SLOT_SIZE);
     return lcr_load_status::loaded;
 }
 

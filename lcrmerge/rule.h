@@ -1,11 +1,13 @@
 // A rule as the tree holds it: a "Group" child of "Routing" with "Route",
-// "Number" and "Provider" children. Reading one and building one are done
-// here only, for the loader, the compiler, the merge and lcrtool alike.
+// "Number" and "Provider" children, and the provider names beside the
+// rules. Reading and writing them are done here only, for the loader, the
+// compiler, the merge and lcrtool alike.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "image_format.h"
 #include "tree.h"
 
 // A rule as read from its Group, each field from the Group's last child of
@@ -46,3 +48,19 @@ lcr_node *lcr_build_rule(lcr_node *parent, lcr_node **list_head, const lcr_rule 
 // Provider number (0 to 9) that a child of "Routing" names, or -1 when it
 // is no "Provider" node of the skeleton.
 int lcr_provider_slot(const lcr_node *node);
+
+// The names of providers 0 to 9, the string values of the ten "Provider"
+// children of "Routing", are read and written here only, each cut at
+// LCR_PROVIDER_NAME_MAX characters.
+using lcr_provider_name = char[LCR_PROVIDER_NAME_MAX + 1];
+
+// Copies the name of each provider that `routing` has into names[p] with its
+// NUL, leaving the others alone. Returns the providers found: bit p for
+// provider p.
+uint32_t lcr_read_provider_names(const lcr_node *routing, lcr_provider_name *names);
+
+// Gives each provider that `routing` has the name at `first + p * stride`,
+// which ends at its NUL or after LCR_PROVIDER_NAME_MAX characters: the ten
+// fields of an image (stride 2 * LCR_PROVIDER_SLOT_SIZE) and an array of
+// lcr_provider_name alike.
+void lcr_write_provider_names(lcr_node *routing, const char *first, size_t stride);

@@ -167,25 +167,30 @@ int kelmar_free_node(lcr_node *node)
     return 0;
 }
 
-int build_lcr_skeleton(lcr_node **list_head)
+lcr_node *lcr_build_skeleton_routing(lcr_node **list_head)
 {
     lcr_node *routing = kelmar_alloc_node(nullptr, list_head, NODE_ROUTING);
     // Without a "Routing" node the children would land in the top-level
     // list; the loader and the merge then find no "Routing" and fail.
     if (!routing)
-        return -1;
+        return nullptr;
     bool whole = kelmar_alloc_node(routing, list_head, NODE_VERSION) != nullptr;
     for (int p = 0; whole && p < LCR_PROVIDER_COUNT; p++)
         whole = kelmar_alloc_node(routing, list_head, NODE_PROVIDER) != nullptr;
     if (whole)
-        return 0;
+        return routing;
     // A "Routing" node short of a "Provider" would load an image without
     // that provider's name and still compile. Taken out again, it leaves
     // the list as it was, so the loader finds no "Routing" and fails.
     if (*list_head == routing)
         *list_head = routing->next;
     kelmar_free_node(routing);
-    return -1;
+    return nullptr;
+}
+
+int build_lcr_skeleton(lcr_node **list_head)
+{
+    return lcr_build_skeleton_routing(list_head) ? 0 : -1;
 }
 
 int32_t lcr_value_int(const lcr_node *node)

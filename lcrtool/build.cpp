@@ -18,20 +18,10 @@ namespace {
 // one Group per rule in the list's order.
 bool build_tree(const rule_list *list)
 {
-    build_lcr_skeleton(&current_tree);
-    lcr_node *routing = lcr_find_sibling(current_tree, NODE_ROUTING);
+    lcr_node *routing = lcr_build_skeleton_routing(&current_tree);
     if (!routing)
         return false;
-    int providers = 0;
-    for (lcr_node *node = routing->child; node; node = node->next) {
-        int p = lcr_provider_slot(node);
-        if (p >= 0) {
-            lcr_set_string(node, list->names[p], LCR_PROVIDER_NAME_MAX);
-            providers++;
-        }
-    }
-    if (providers != LCR_PROVIDER_COUNT)
-        return false;
+    lcr_write_provider_names(routing, list->names[0], sizeof list->names[0]);
     // The children in the loader's order, so the tree is the one a load of
     // the built image gives.
     for (size_t i = 0; i < list->count; i++) {
