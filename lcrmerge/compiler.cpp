@@ -107,20 +107,14 @@ void fill_fixed_timetables(compile_scratch *s)
     }
 }
 
-// One trie entry per Group with a Number. A rule that fails to go in has
-// already said why on stderr; it is dropped and counted, and the others
-// still go in, so that every fault of the rule set is reported in one run.
-// Returns the count.
+// One trie entry per rule. A rule that fails to go in has already said why
+// on stderr; it is dropped and counted, and the others still go in, so
+// that every fault of the rule set is reported in one run. Returns the
+// count.
 uint32_t insert_rules(compile_scratch *s, const lcr_node *routing)
 {
     uint32_t dropped = 0;
-    for (const lcr_node *group = routing->child; group; group = group->next) {
-        if (!lcr_is(group, NODE_GROUP))
-            continue;
-        // A rule without a Route is one the provider decides.
-        lcr_rule rule = lcr_read_rule(group, ROUTE_BY_PROVIDER, 0);
-        if (!rule.number)
-            continue;
+    lcr_for_each_compiled_rule(routing, [&](const lcr_rule &rule) {
         // A value area filled to the brim has no NUL of its own.
         char digits[LCR_VALUE_SIZE + 1];
         size_t len = strnlen(rule.number, LCR_VALUE_SIZE);
@@ -128,9 +122,9 @@ uint32_t insert_rules(compile_scratch *s, const lcr_node *routing)
         digits[len] = '\0';
         // Doubling wraps like the 32-bit arithmetic of the device.
         auto provider_value = static_cast<int32_t>(static_cast<uint32_t>(rule.provider) * 2u);
-        if (trie_insert(s, digits, route_to_area(rule.route, provider_value)) != 0)
-            dropped++;
-    }
+        dropped += trie_insert(s, digits, route_to_area(rule.route, provider_value)) != 0;
+        return true;
+    });
     return dropped;
 }
 

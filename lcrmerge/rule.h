@@ -28,6 +28,23 @@ inline constexpr size_t LCR_RULE_NODES = 4;
 // (NO_ROUTE), so that it matches only a rule that has no Route either.
 lcr_rule lcr_read_rule(const lcr_node *group, int32_t missing_route, int32_t missing_provider);
 
+// Hands `visit` each rule under `routing` as the compiler takes it, in
+// order: every Group with a Number, a missing Route read as one the
+// provider decides (ROUTE_BY_PROVIDER) and a missing Provider as 0.
+// Stops, and returns false, as soon as `visit` returns false.
+template <class Visit>
+bool lcr_for_each_compiled_rule(const lcr_node *routing, Visit visit)
+{
+    for (const lcr_node *group = routing->child; group; group = group->next) {
+        if (!lcr_is(group, NODE_GROUP))
+            continue;
+        lcr_rule rule = lcr_read_rule(group, ROUTE_BY_PROVIDER, 0);
+        if (rule.number && !visit(rule))
+            return false;
+    }
+    return true;
+}
+
 // Order in which lcr_build_rule creates a Group's children. Readers find
 // them by name, so the order shows only to whoever walks the children, and
 // the two callers keep the order each has always made on purpose: lcrtool

@@ -69,24 +69,16 @@ void compiled_fixed_part(const rule_list *list, uint8_t *fixed)
 // a Number is no rule. The area byte is the one stored in the image.
 static int collect_rules(const lcr_node *routing, loaded_image *img)
 {
-    rule_list *list = &img->list;
-    lcr_read_provider_names(routing, list->names);
-    for (const lcr_node *node = routing->child; node; node = node->next) {
-        if (!lcr_is(node, NODE_GROUP))
-            continue;
-        lcr_rule read = lcr_read_rule(node, ROUTE_BY_PROVIDER, 0);
-        if (!read.number)
-            continue;
+    lcr_read_provider_names(routing, img->list.names);
+    bool whole = lcr_for_each_compiled_rule(routing, [&](const lcr_rule &read) {
         tool_rule rule = {{}, read.route, read.provider, 0, 0};
-        size_t len = strnlen(read.number, LCR_NUMBER_MAX_DIGITS);
-        memcpy(rule.number, read.number, len);
+        memcpy(rule.number, read.number, strnlen(read.number, LCR_NUMBER_MAX_DIGITS));
         uint32_t record = 0;
         trie_longest_rule(img->bytes, img->len, rule.number, &record);
         rule.area = img->bytes[lcr_record_offset(record)];
-        if (rule_list_append(list, &rule) != 0)
-            return -1;
-    }
-    return 0;
+        return rule_list_append(&img->list, &rule) == 0;
+    });
+    return whole ? 0 : -1;
 }
 
 size_t trie_longest_rule(const uint8_t *bytes, uint32_t len, const char *number, uint32_t *found_record)
