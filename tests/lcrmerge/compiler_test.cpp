@@ -243,9 +243,9 @@ TEST_F(compiler_fixture, FullPoolDropsOnlyRulesNeedingNewNodes)
     EXPECT_EQ(area_at(img, "1234"), -1);
 }
 
-// The driver's entry compiles the rule set at current_tree into lcr_out_buf;
-// without a "Routing" node there it leaves the image and the count of
-// dropped rules as they were.
+// The driver's entry compiles the rule set at current_tree into lcr_out_buf,
+// as lcr_compile does; without a "Routing" node there it leaves the image
+// and the count of dropped rules as they were.
 TEST_F(compiler_fixture, CompileLcrFillsTheDriversImage)
 {
     add({"5", 1, {}});
@@ -255,9 +255,6 @@ TEST_F(compiler_fixture, CompileLcrFillsTheDriversImage)
     testing::internal::CaptureStderr();
     current_tree = head;
     EXPECT_EQ(compile_lcr(), 0);
-    std::string before(reinterpret_cast<const char *>(lcr_out_buf), lcr_out_len);
-    EXPECT_EQ(before, compiled());
-    EXPECT_EQ(lcr_dropped_rules, 1u);
     lcr_node *other = nullptr;
     kelmar_alloc_node(nullptr, &other, "Other");
     for (lcr_node *tree : {other, static_cast<lcr_node *>(nullptr)}) {
@@ -267,7 +264,7 @@ TEST_F(compiler_fixture, CompileLcrFillsTheDriversImage)
     current_tree = nullptr;
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR : duplikate Entry for number 5\n");
     kelmar_free_node(other);
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(lcr_out_buf), lcr_out_len), before);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(lcr_out_buf), lcr_out_len), compiled());
     EXPECT_EQ(lcr_dropped_rules, 1u);
 }
 
