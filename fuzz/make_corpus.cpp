@@ -48,15 +48,15 @@ std::string compiled(const std::vector<seed_rule> &rules, const std::vector<std:
             lcr_set_string(c, names[static_cast<size_t>(c->index)].c_str(), 20);
     for (const seed_rule &r : rules)
         add_rule(routing, &head, r.number, r.route, r.provider);
-    lcr_node *saved = current_tree;
-    current_tree = head;
-    if (compile_lcr() != 0) {
+    uint8_t buf[LCR_IMAGE_MAX];
+    lcr_image_out out = {buf, 0};
+    uint32_t dropped;
+    if (lcr_compile(routing, &out, &dropped) != 0) {
         fputs("make_corpus: a seed rule set does not compile\n", stderr);
         exit(1);
     }
-    current_tree = saved;
     drop_tree(&head);
-    return std::string(reinterpret_cast<const char *>(lcr_out_buf), lcr_out_len);
+    return std::string(reinterpret_cast<const char *>(buf), out.len);
 }
 
 // Merge input: flags (mode, allocation failure on), split point, the

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "image_format.h"
+#include "node_block.h"
 #include "rule.h"
 
 // Version word of the image last rejected for it; 0 after any other call.
@@ -73,20 +74,11 @@ bool trie_is_tree(trie_image *img, uint32_t record, uint32_t digit, uint32_t dep
     return true;
 }
 
-// Appends the rule of one record under "Routing". Returns false, with
-// nothing left behind, when a node cannot be created.
-bool add_loaded_rule(const trie_image *img, lcr_node *routing, uint8_t area, const char *number)
-{
-    lcr_rule rule = {number, area_to_route(area), area_to_provider(area)};
-    return lcr_build_rule(routing, img->list_head, rule, lcr_child_order::route_number_provider) != nullptr;
-}
-
 // Makes a rule of every record with an area byte below the root, in the
 // order trie_is_tree noted them: pre-order with ascending digits, a
-// record's number being its parent's and its own digit. Returns false as
-// soon as a rule cannot be created; the rules made so far stay for the
-// caller to remove.
-bool decode_lcr_trie(const trie_image *img, lcr_node *routing)
+// record's number being its parent's and its own digit. The nodes come
+// from the caller's reservation, so no creation fails.
+void decode_lcr_trie(const trie_image *img, lcr_node *routing)
 {
     char number[LCR_NUMBER_MAX_DIGITS + 1];
     for (uint32_t i = 0; i < img->visits; i++) {
@@ -99,20 +91,10 @@ bool decode_lcr_trie(const trie_image *img, lcr_node *routing)
         number[v.depth - 1] = static_cast<char>('0' + v.digit);
         number[v.depth] = '\0';
         uint8_t area = img->bytes[lcr_record_offset(v.record)];
-        if (area != AREA_NONE && !add_loaded_rule(img, routing, area, number))
-            return false;
-    }
-    return true;
-}
-
-void load_provider_names(lcr_node *routing, const uint8_t *bytes)
-{
-    for (lcr_node *node = routing->child; node; node = node->next) {
-        int p = lcr_provider_slot(node);
-        if (p < 0)
+        if (area == AREA_NONE)
             continue;
-        const char *name = reinterpret_cast<const char *>(bytes + lcr_provider_name_offset(static_cast<uint32_t>(p)));
-        lcr_set_string(node, name, LCR_PROVIDER_NAME_MAX);
+        lcr_rule rule = {number, area_to_route(area), area_to_provider(area)};
+        lcr_build_rule(routing, img->list_head, rule, lcr_child_order::route_number_provider);
     }
 }
 
@@ -183,21 +165,16 @@ lcr_load_status lcr_load_image_bytes(const uint8_t *bytes, uint32_t len, lcr_nod
         return status;
 
     // The image's rules are appended behind the old ones, which go only
-    // once every new rule is in place. The nodes of every rule are taken in
-    // one block before the tree is touched, so memory runs out, if at all,
-    // before anything changes; and should a rule still not be created, the
-    // load fails and takes the new rules with it: a rule set with rules
-    // missing must not pass for the image's.
+    // once every new rule is in place: a rule set with rules missing must
+    // not pass for the image's. The one guarantee of that is this
+    // reservation, made before the tree is touched: it covers the next
+    // `img.rules * LCR_RULE_NODES` creations with no removal in between,
+    // and the decoding makes exactly those and removes nothing, so it
+    // cannot run out of memory and needs no rollback.
     if (!lcr_reserve_nodes(size_t{img.rules} * LCR_RULE_NODES))
         return lcr_load_status::out_of_memory;
     lcr_node *last_old = routing->last_child;
-    if (!decode_lcr_trie(&img, routing)) {
-        // Every child after the old last one is a new rule; taken from the
-        // end, none of them has a later namesake to renumber.
-        while (routing->last_child != last_old)
-            kelmar_free_node(routing->last_child);
-        return lcr_load_status::out_of_memory;
-    }
+    decode_lcr_trie(&img, routing);
     // The old rules are the Groups before the first new one, all of them
     // when the image holds no rule.
     lcr_node *first_new = last_old ? last_old->next : routing->child;
@@ -206,7 +183,8 @@ lcr_load_status lcr_load_image_bytes(const uint8_t *bytes, uint32_t len, lcr_nod
         old = old && group != first_new;
         return old;
     });
-    load_provider_names(routing, bytes);
+    lcr_write_provider_names(routing, reinterpret_cast<const char *>(bytes + LCR_OFF_PROVIDER_NAMES),
+                             2 * LCR_PROVIDER_SLOT_SIZE);
     return lcr_load_status::loaded;
 }
 

@@ -1,5 +1,7 @@
 #include "rule.h"
 
+#include <cstring>
+
 lcr_rule lcr_read_rule(const lcr_node *group, int32_t missing_route, int32_t missing_provider)
 {
     lcr_rule rule = {nullptr, missing_route, missing_provider};
@@ -51,4 +53,29 @@ int lcr_provider_slot(const lcr_node *node)
     if (!lcr_is(node, NODE_PROVIDER) || node->index < 0 || node->index >= LCR_PROVIDER_COUNT)
         return -1;
     return node->index;
+}
+
+uint32_t lcr_read_provider_names(const lcr_node *routing, lcr_provider_name *names)
+{
+    uint32_t found = 0;
+    for (const lcr_node *node = routing->child; node; node = node->next) {
+        int p = lcr_provider_slot(node);
+        if (p < 0)
+            continue;
+        const char *name = lcr_value_string(node);
+        size_t len = strnlen(name, LCR_PROVIDER_NAME_MAX);
+        memcpy(names[p], name, len);
+        names[p][len] = '\0';
+        found |= 1u << p;
+    }
+    return found;
+}
+
+void lcr_write_provider_names(lcr_node *routing, const char *first, size_t stride)
+{
+    for (lcr_node *node = routing->child; node; node = node->next) {
+        int p = lcr_provider_slot(node);
+        if (p >= 0)
+            lcr_set_string(node, first + static_cast<size_t>(p) * stride, LCR_PROVIDER_NAME_MAX);
+    }
 }

@@ -5,16 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define LCR_POISON_NODES 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define LCR_POISON_NODES 1
-#endif
-#endif
-#ifdef LCR_POISON_NODES
-#include <sanitizer/asan_interface.h>
-#endif
+#include "node_block.h"
 
 // List heads of the first and second rule set; null until the skeleton is built.
 lcr_node *current_tree = nullptr;
@@ -53,91 +44,11 @@ bool same_name(const lcr_node *node, const char *name, bool known)
     return known ? node->name == name : strcmp(node->name, name) == 0;
 }
 
-// Blocks of nodes taken by lcr_reserve_nodes. A node from the C library's
-// malloc costs more than all the rest of the work for it, and a load makes
-// four per rule, so a load takes the nodes of all its rules in one block.
-// Each node still comes and goes on its own: a removed node is given back
-// to its block at once, where the next creation finds it, and a block is
-// returned to the C library once every node it handed out is back.
-struct node_block {
-    node_block *next;
-    lcr_node *given_back;  // nodes handed out and given back, linked by `next`
-    uint32_t size;         // nodes in the block
-    uint32_t fresh;        // nodes from this one on were never handed out
-    uint32_t in_use;       // nodes handed out and not given back
-};
-static_assert(sizeof(node_block) % alignof(lcr_node) == 0, "the nodes follow the header");
-
-node_block *blocks = nullptr;
-
-lcr_node *nodes_of(node_block *b)
-{
-    return reinterpret_cast<lcr_node *>(b + 1);
-}
-
-// Under the address sanitizer a node that is not handed out may not be
-// touched, as if it had been freed; the block's own code makes it usable
-// again before it reads or hands it out.
-void set_usable(void *at, size_t len, bool usable)
-{
-#ifdef LCR_POISON_NODES
-    if (usable)
-        ASAN_UNPOISON_MEMORY_REGION(at, len);
-    else
-        ASAN_POISON_MEMORY_REGION(at, len);
-#else
-    (void)at, (void)len, (void)usable;
-#endif
-}
-
-// A node from the first block with one to spare, else one of its own from
-// the C library (null when memory ran out).
-lcr_node *take_node()
-{
-    for (node_block *b = blocks; b; b = b->next) {
-        lcr_node *node = b->given_back;
-        if (node) {
-            set_usable(node, sizeof *node, true);
-            b->given_back = node->next;
-        } else if (b->fresh < b->size) {
-            node = nodes_of(b) + b->fresh++;
-            set_usable(node, sizeof *node, true);
-        } else {
-            continue;
-        }
-        b->in_use++;
-        return node;
-    }
-    return static_cast<lcr_node *>(malloc(sizeof(lcr_node)));
-}
-
-void give_back(lcr_node *node)
-{
-    auto at = reinterpret_cast<uintptr_t>(node);
-    for (node_block **link = &blocks; *link; link = &(*link)->next) {
-        node_block *b = *link;
-        // Unsigned: a node below the block wraps to a large offset as well.
-        if (at - reinterpret_cast<uintptr_t>(nodes_of(b)) >= b->size * sizeof(lcr_node))
-            continue;
-        if (--b->in_use == 0) {
-            *link = b->next;
-            set_usable(b, sizeof *b + b->size * sizeof(lcr_node), true);
-            free(b);
-            return;
-        }
-        node->next = b->given_back;
-        b->given_back = node;
-        set_usable(node, sizeof *node, false);
-        return;
-    }
-    free(node);
-}
-
 void free_name_and_node(lcr_node *node)
 {
     if (!is_known(node->name))
         free(const_cast<char *>(node->name));
-    give_back(node);
+    lcr_give_back_node(node);
 }
 
 }  // namespace
@@ -161,7 +72,7 @@ lcr_node *kelmar_alloc_node(lcr_node *parent, lcr_node **list_head, const char *
         fputs("kelmar_alloc_node(null)\n", stderr);
         return nullptr;
     }
-    lcr_node *node = take_node();
+    lcr_node *node = lcr_take_node();
     if (!node)
         return nullptr;
     node->name = known_spelling(name);
@@ -170,7 +81,7 @@ lcr_node *kelmar_alloc_node(lcr_node *parent, lcr_node **list_head, const char *
         size_t len = strlen(name) + 1;
         char *copy = static_cast<char *>(malloc(len));
         if (!copy) {
-            give_back(node);
+            lcr_give_back_node(node);
             return nullptr;
         }
         memcpy(copy, name, len);
@@ -256,48 +167,30 @@ int kelmar_free_node(lcr_node *node)
     return 0;
 }
 
-bool lcr_reserve_nodes(size_t count)
-{
-    size_t spare = 0;
-    for (const node_block *b = blocks; b; b = b->next)
-        spare += b->size - b->in_use;
-    if (count <= spare)
-        return true;
-    size_t more = count - spare;
-    if (more > UINT32_MAX || more > (SIZE_MAX - sizeof(node_block)) / sizeof(lcr_node))
-        return false;
-    auto *b = static_cast<node_block *>(malloc(sizeof(node_block) + more * sizeof(lcr_node)));
-    if (!b)
-        return false;
-    *b = {nullptr, nullptr, static_cast<uint32_t>(more), 0, 0};
-    set_usable(nodes_of(b), more * sizeof(lcr_node), false);
-    // Behind the others: their spare nodes are handed out first.
-    node_block **link = &blocks;
-    while (*link)
-        link = &(*link)->next;
-    *link = b;
-    return true;
-}
-
-int build_lcr_skeleton(lcr_node **list_head)
+lcr_node *lcr_build_skeleton_routing(lcr_node **list_head)
 {
     lcr_node *routing = kelmar_alloc_node(nullptr, list_head, NODE_ROUTING);
     // Without a "Routing" node the children would land in the top-level
     // list; the loader and the merge then find no "Routing" and fail.
     if (!routing)
-        return -1;
+        return nullptr;
     bool whole = kelmar_alloc_node(routing, list_head, NODE_VERSION) != nullptr;
     for (int p = 0; whole && p < LCR_PROVIDER_COUNT; p++)
         whole = kelmar_alloc_node(routing, list_head, NODE_PROVIDER) != nullptr;
     if (whole)
-        return 0;
+        return routing;
     // A "Routing" node short of a "Provider" would load an image without
     // that provider's name and still compile. Taken out again, it leaves
     // the list as it was, so the loader finds no "Routing" and fails.
     if (*list_head == routing)
         *list_head = routing->next;
     kelmar_free_node(routing);
-    return -1;
+    return nullptr;
+}
+
+int build_lcr_skeleton(lcr_node **list_head)
+{
+    return lcr_build_skeleton_routing(list_head) ? 0 : -1;
 }
 
 int32_t lcr_value_int(const lcr_node *node)

@@ -53,14 +53,11 @@ int kelmar_free_node(lcr_node *node);
 // Removes `node` with its descendants like kelmar_free_node, but leaves the
 // indices of its later namesakes for the caller to put right.
 void lcr_unlink_node(lcr_node *node);
-// Takes memory for `count` node creations in one block, so that the
-// `count` creations that follow, with no node removed in between, cannot
-// run out of memory and make no call to malloc of their own. Nodes removed
-// earlier count towards them. false, with nothing taken, when memory runs
-// out.
-bool lcr_reserve_nodes(size_t count);
 // Appends "Routing" with "Version" and ten "Provider" nodes to the list at
-// `list_head`. 0, or -1 when memory runs out, with the list as it was.
+// `list_head`. The "Routing" node, or null when memory runs out, with the
+// list as it was.
+lcr_node *lcr_build_skeleton_routing(lcr_node **list_head);
+// The same, for the driver: 0, or -1 when memory runs out.
 int build_lcr_skeleton(lcr_node **list_head);
 
 // First node named `name` in the sibling list starting at `first`, or null.

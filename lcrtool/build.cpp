@@ -14,44 +14,35 @@
 
 namespace {
 
-// Makes `current_tree` the rule set of `list`: the skeleton, the ten names,
-// one Group per rule in the list's order.
-bool build_tree(const rule_list *list)
+// Builds the rule set of `list` into the list at `head`: the skeleton, the
+// ten names, one Group per rule in the list's order. Its "Routing" node,
+// or null when memory ran out.
+const lcr_node *build_tree(const rule_list *list, lcr_node **head)
 {
-    build_lcr_skeleton(&current_tree);
-    lcr_node *routing = lcr_find_sibling(current_tree, NODE_ROUTING);
+    lcr_node *routing = lcr_build_skeleton_routing(head);
     if (!routing)
-        return false;
-    int providers = 0;
-    for (lcr_node *node = routing->child; node; node = node->next) {
-        int p = lcr_provider_slot(node);
-        if (p >= 0) {
-            lcr_set_string(node, list->names[p], LCR_PROVIDER_NAME_MAX);
-            providers++;
-        }
-    }
-    if (providers != LCR_PROVIDER_COUNT)
-        return false;
+        return nullptr;
+    lcr_write_provider_names(routing, list->names[0], sizeof list->names[0]);
     // The children in the loader's order, so the tree is the one a load of
     // the built image gives.
     for (size_t i = 0; i < list->count; i++) {
         const tool_rule &r = list->rules[i];
         lcr_rule rule = {r.number, r.route, r.provider};
-        if (!lcr_build_rule(routing, &current_tree, rule, lcr_child_order::route_number_provider))
-            return false;
+        if (!lcr_build_rule(routing, head, rule, lcr_child_order::route_number_provider))
+            return nullptr;
     }
-    return true;
+    return routing;
 }
 
 // The compiler writes area 64 for every rule with route -3; a rule read
 // with another byte that also means route -3 gets its byte back.
-void keep_stored_areas(const rule_list *list)
+void keep_stored_areas(const rule_list *list, lcr_image_out *out)
 {
     for (size_t i = 0; i < list->count; i++) {
         const tool_rule &r = list->rules[i];
         uint32_t record;
-        if (r.area != rule_area(&r) && trie_longest_rule(lcr_out_buf, lcr_out_len, r.number, &record))
-            lcr_out_buf[lcr_record_offset(record)] = r.area;
+        if (r.area != rule_area(&r) && trie_longest_rule(out->buf, out->len, r.number, &record))
+            out->buf[lcr_record_offset(record)] = r.area;
     }
 }
 
@@ -213,27 +204,27 @@ bool holds_name(const rule_list *list, uint32_t offset)
 // A bytes line leaves alone the names the provider lines give and the NUL
 // that ends each, so bytes kept from a dump cannot cut or lengthen a name
 // that was edited since.
-void write_extras(const text_extras *x, const rule_list *list)
+void write_extras(const text_extras *x, const rule_list *list, lcr_image_out *out)
 {
     for (uint32_t k = 0; k < LCR_TIMETABLES; k++)
         if (x->timetable_line[k])
-            memcpy(lcr_out_buf + LCR_OFF_TIMETABLES + LCR_TIME_SLOTS * k, x->timetable[k], LCR_TIME_SLOTS);
+            memcpy(out->buf + LCR_OFF_TIMETABLES + LCR_TIME_SLOTS * k, x->timetable[k], LCR_TIME_SLOTS);
     for (uint32_t i = 0; i < OTHER_BYTES; i++)
         if (x->byte_given[i] && !holds_name(list, OTHER_BYTES_BEGIN + i))
-            lcr_out_buf[OTHER_BYTES_BEGIN + i] = x->byte[i];
+            out->buf[OTHER_BYTES_BEGIN + i] = x->byte[i];
 }
 
 // "-" is standard output. A file is replaced the way lcrmerge replaces its
 // output: atomically where it can, so a failed write leaves the old image
 // in place.
-int write_image(const char *path)
+int write_image(const char *path, const lcr_image_out *out)
 {
     if (strcmp(path, "-") == 0) {
-        fwrite(lcr_out_buf, 1, lcr_out_len, stdout);
+        fwrite(out->buf, 1, out->len, stdout);
         return finish_output();
     }
     errno = 0;
-    if (write_lcr_output(path, lcr_out_buf, lcr_out_len) == 0)
+    if (write_lcr_output(path, out->buf, out->len) == 0)
         return EXIT_OK;
     report(path, "%s", errno ? strerror(errno) : "cannot write the image");
     return EXIT_TROUBLE;
@@ -251,15 +242,23 @@ int compile_and_write(const char *text, const rule_list *list, const text_extras
     int status = check_rules(text, list);
     if (status != EXIT_OK)
         return status;
-    if (!build_tree(list)) {
+    static uint8_t buf[LCR_IMAGE_MAX];
+    lcr_image_out out = {buf, 0};
+    uint32_t dropped = 0;
+    lcr_node *tree = nullptr;
+    const lcr_node *routing = build_tree(list, &tree);
+    if (!routing) {
         report(text, "out of memory");
-        return EXIT_TROUBLE;
+        status = EXIT_TROUBLE;
+    } else if (lcr_compile(routing, &out, &dropped) != 0 || dropped != 0) {
+        status = EXIT_REJECTED;
     }
-    if (compile_lcr() != 0 || lcr_dropped_rules != 0)
-        return EXIT_REJECTED;
-    keep_stored_areas(list);
-    write_extras(extras, list);
-    return write_image(image);
+    kelmar_free_list(tree);
+    if (status != EXIT_OK)
+        return status;
+    keep_stored_areas(list, &out);
+    write_extras(extras, list, &out);
+    return write_image(image, &out);
 }
 
 }  // namespace
@@ -277,8 +276,6 @@ int lcrtool_build(const char *text, const char *image)
     // compiler keeps the first of them.
     sort_rules(&list);
     status = compile_and_write(text_file_name(text), &list, &extras, image);
-    kelmar_free_list(current_tree);
-    current_tree = nullptr;
     rule_list_free(&list);
     return status;
 }

@@ -64,37 +64,21 @@ void compiled_fixed_part(const rule_list *list, uint8_t *fixed)
         memset(fixed + LCR_OFF_TIMETABLES + LCR_TIME_SLOTS * k, lcr_compiled_timetable_entry(k), LCR_TIME_SLOTS);
 }
 
-static void copy_text(char *dst, const char *src, size_t max_len)
-{
-    size_t len = strnlen(src, max_len);
-    memcpy(dst, src, len);
-    dst[len] = '\0';
-}
-
 // The rules with the compiler's defaults for a missing Route or Provider,
 // since a dump shows what the image built from them holds. A Group without
 // a Number is no rule. The area byte is the one stored in the image.
 static int collect_rules(const lcr_node *routing, loaded_image *img)
 {
-    rule_list *list = &img->list;
-    for (const lcr_node *node = routing->child; node; node = node->next) {
-        int p = lcr_provider_slot(node);
-        if (p >= 0) {
-            copy_text(list->names[p], lcr_value_string(node), LCR_PROVIDER_NAME_MAX);
-        } else if (lcr_is(node, NODE_GROUP)) {
-            lcr_rule read = lcr_read_rule(node, ROUTE_BY_PROVIDER, 0);
-            if (!read.number)
-                continue;
-            tool_rule rule = {{}, read.route, read.provider, 0, 0};
-            copy_text(rule.number, read.number, LCR_NUMBER_MAX_DIGITS);
-            uint32_t record = 0;
-            trie_longest_rule(img->bytes, img->len, rule.number, &record);
-            rule.area = img->bytes[lcr_record_offset(record)];
-            if (rule_list_append(list, &rule) != 0)
-                return -1;
-        }
-    }
-    return 0;
+    lcr_read_provider_names(routing, img->list.names);
+    bool whole = lcr_for_each_compiled_rule(routing, [&](const lcr_rule &read) {
+        tool_rule rule = {{}, read.route, read.provider, 0, 0};
+        memcpy(rule.number, read.number, strnlen(read.number, LCR_NUMBER_MAX_DIGITS));
+        uint32_t record = 0;
+        trie_longest_rule(img->bytes, img->len, rule.number, &record);
+        rule.area = img->bytes[lcr_record_offset(record)];
+        return rule_list_append(&img->list, &rule) == 0;
+    });
+    return whole ? 0 : -1;
 }
 
 size_t trie_longest_rule(const uint8_t *bytes, uint32_t len, const char *number, uint32_t *found_record)
@@ -186,8 +170,7 @@ int read_image(const char *path, loaded_image *img, uint64_t *past)
 lcr_load_status load_read_image(loaded_image *img)
 {
     lcr_node *tree = nullptr;
-    build_lcr_skeleton(&tree);
-    lcr_node *routing = lcr_find_sibling(tree, NODE_ROUTING);
+    lcr_node *routing = lcr_build_skeleton_routing(&tree);
     lcr_load_status status = routing ? lcr_load_image_bytes(img->bytes, img->len, &tree)
                                      : lcr_load_status::out_of_memory;
     if (status == lcr_load_status::loaded && collect_rules(routing, img) != 0)

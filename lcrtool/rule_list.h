@@ -7,6 +7,7 @@
 
 #include "image_format.h"
 #include "loader.h"
+#include "rule.h"
 #include "tree.h"
 
 struct tool_rule {
@@ -23,7 +24,7 @@ struct tool_rule {
 };
 
 struct rule_list {
-    char names[LCR_PROVIDER_COUNT][LCR_PROVIDER_NAME_MAX + 1];
+    lcr_provider_name names[LCR_PROVIDER_COUNT];
     tool_rule *rules;  // malloc'd, `count` used of `capacity`
     size_t count;
     size_t capacity;

@@ -50,11 +50,16 @@ std::string layout_image(const std::vector<record> &records)
     return img;
 }
 
-std::string compiled() { return std::string(reinterpret_cast<const char *>(lcr_out_buf), lcr_out_len); }
+// The tests' own output record and dropped count, which lcr_compile fills.
+uint8_t image_buf[LCR_IMAGE_MAX];
+lcr_image_out image = {image_buf, 0};
+uint32_t dropped;
+
+std::string compiled() { return std::string(reinterpret_cast<const char *>(image_buf), image.len); }
 
 bool buffer_all_zero()
 {
-    for (uint8_t b : lcr_out_buf)
+    for (uint8_t b : image_buf)
         if (b)
             return false;
     return true;
@@ -104,20 +109,16 @@ struct rule_tree {
     }
 };
 
-// Compiles and returns what went to stderr.
-std::string compile(int &rc)
+// Compiles the rule set under `routing` and returns what went to stderr.
+std::string compile(const lcr_node *routing, int &rc)
 {
     testing::internal::CaptureStderr();
-    rc = compile_lcr();
+    rc = lcr_compile(routing, &image, &dropped);
     return testing::internal::GetCapturedStderr();
 }
 
-// The rule set at current_tree, which compile_lcr reads.
 struct compiler_fixture : ::testing::Test, rule_tree {
     lcr_node *const routing = head;
-
-    compiler_fixture() { current_tree = head; }
-    ~compiler_fixture() override { current_tree = nullptr; }
 
     // Keeps only the "Provider" nodes 0 to count - 1.
     void keep_providers(int count)
@@ -132,18 +133,18 @@ TEST_F(compiler_fixture, WorkedExampleIsByteExact)
     add({"12", 3, {}});
     add({"19", {}, 2});
     int rc;
-    EXPECT_EQ(compile(rc), "");
+    EXPECT_EQ(compile(routing, rc), "");
     EXPECT_EQ(rc, 0);
-    ASSERT_EQ(lcr_out_len, 5976u);
+    ASSERT_EQ(image.len, 5976u);
     EXPECT_EQ(compiled(), layout_image({{255, {{1, 1}}}, {255, {{2, 2}, {9, 3}}}, {4, {}}, {12, {}}}));
 }
 
 TEST_F(compiler_fixture, EmptyRuleSetIsTheFixedSections)
 {
     int rc;
-    EXPECT_EQ(compile(rc), "");
+    EXPECT_EQ(compile(routing, rc), "");
     EXPECT_EQ(rc, 0);
-    ASSERT_EQ(lcr_out_len, 5892u);
+    ASSERT_EQ(image.len, 5892u);
     EXPECT_EQ(compiled(), layout_image({}));
 }
 
@@ -168,17 +169,17 @@ TEST_P(compile_cases, MessageAndImage)
     for (const rule &r : c.rules)
         add(r);
     // Leftovers of an earlier run must not show through.
-    memset(lcr_out_buf, 0xAA, sizeof lcr_out_buf);
-    lcr_out_len = 123;
-    lcr_dropped_rules = 77;
+    memset(image_buf, 0xAA, sizeof image_buf);
+    image.len = 123;
+    dropped = 77;
     int rc;
-    EXPECT_EQ(compile(rc), c.err);
+    EXPECT_EQ(compile(routing, rc), c.err);
     EXPECT_EQ(rc, c.rc);
     if (c.rc == 0) {
         EXPECT_EQ(compiled(), layout_image(c.records));
-        EXPECT_EQ(lcr_dropped_rules, c.dropped);
+        EXPECT_EQ(dropped, c.dropped);
     } else {
-        EXPECT_EQ(lcr_out_len, 0u);
+        EXPECT_EQ(image.len, 0u);
         EXPECT_TRUE(buffer_all_zero());
     }
 }
@@ -229,10 +230,10 @@ TEST_F(compiler_fixture, FullPoolDropsOnlyRulesNeedingNewNodes)
     add({"4", 5, {}});      // its node already exists
     add({"12345", {}, {}});  // fails at its first new node, once
     int rc;
-    EXPECT_EQ(compile(rc), "ERROR  Telefon locate tree too large\nERROR  Telefon locate tree too large\n");
+    EXPECT_EQ(compile(routing, rc), "ERROR  Telefon locate tree too large\nERROR  Telefon locate tree too large\n");
     EXPECT_EQ(rc, 0);
-    EXPECT_EQ(lcr_dropped_rules, 2u);
-    ASSERT_EQ(lcr_out_len, 16371u);
+    EXPECT_EQ(dropped, 2u);
+    ASSERT_EQ(image.len, 16371u);
     std::string img = compiled();
     EXPECT_EQ(area_at(img, "387"), 2);
     EXPECT_EQ(area_at(img, "99"), 0);
@@ -242,24 +243,29 @@ TEST_F(compiler_fixture, FullPoolDropsOnlyRulesNeedingNewNodes)
     EXPECT_EQ(area_at(img, "1234"), -1);
 }
 
-TEST_F(compiler_fixture, NoRoutingLeavesBufferAndLength)
+// The driver's entry compiles the rule set at current_tree into lcr_out_buf,
+// as lcr_compile does; without a "Routing" node there it leaves the image
+// and the count of dropped rules as they were.
+TEST_F(compiler_fixture, CompileLcrFillsTheDriversImage)
 {
     add({"5", 1, {}});
+    add({"5", 1, {}});
     int rc;
-    compile(rc);
-    std::string before = compiled();
+    compile(routing, rc);
+    testing::internal::CaptureStderr();
+    current_tree = head;
+    EXPECT_EQ(compile_lcr(), 0);
     lcr_node *other = nullptr;
     kelmar_alloc_node(nullptr, &other, "Other");
-    current_tree = other;
-    lcr_dropped_rules = 5;
-    EXPECT_EQ(compile(rc), "");
-    EXPECT_EQ(rc, -1);
+    for (lcr_node *tree : {other, static_cast<lcr_node *>(nullptr)}) {
+        current_tree = tree;
+        EXPECT_EQ(compile_lcr(), -1);
+    }
     current_tree = nullptr;
-    EXPECT_EQ(compile_lcr(), -1);
-    current_tree = routing;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR : duplikate Entry for number 5\n");
     kelmar_free_node(other);
-    EXPECT_EQ(compiled(), before);
-    EXPECT_EQ(lcr_dropped_rules, 5u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(lcr_out_buf), lcr_out_len), compiled());
+    EXPECT_EQ(lcr_dropped_rules, 1u);
 }
 
 // Provider 3's name lies in slots 6 and 7 (offsets 70 to 91); whatever its
@@ -273,7 +279,7 @@ TEST_F(compiler_fixture, ProviderNamesFillTwoSlotsAndAreCutAtTwenty)
         lcr_set_string(provider_node(3), name.c_str(), LCR_VALUE_SIZE - 1);
         lcr_set_string(provider_node(4), "Next", LCR_VALUE_SIZE - 1);
         int rc;
-        EXPECT_EQ(compile(rc), "");
+        EXPECT_EQ(compile(routing, rc), "");
         std::string img = compiled();
         std::string field = name.substr(0, 20);
         field.resize(22, '\0');
@@ -290,7 +296,7 @@ TEST_F(compiler_fixture, ProviderNodesPastTheTenthAreIgnored)
     ASSERT_EQ(extra->index, 10);
     lcr_set_string(extra, "Eleventh", LCR_VALUE_SIZE - 1);
     int rc;
-    EXPECT_EQ(compile(rc), "");
+    EXPECT_EQ(compile(routing, rc), "");
     EXPECT_EQ(compiled(), layout_image({}));
 }
 
@@ -331,11 +337,11 @@ std::vector<std::string> names_of(rule_tree &t)
     return names;
 }
 
-// Compiles current_tree into a file and loads that file into `into`.
-void compile_and_load(const std::string &path, rule_tree &into)
+// Compiles `from` into a file and loads that file into `into`.
+void compile_and_load(const std::string &path, const rule_tree &from, rule_tree &into)
 {
     int rc;
-    EXPECT_EQ(compile(rc), "");
+    EXPECT_EQ(compile(from.head, rc), "");
     ASSERT_EQ(rc, 0);
     write_file(path, compiled());
     ASSERT_EQ(load_lcr_image(path.c_str(), &into.head), 0);
@@ -379,16 +385,13 @@ TEST(CompilerRoundTrip, RandomRuleSetsComeBackWhole)
         for (const auto &[number, r] : expected)
             want.push_back(r);
 
-        current_tree = source.head;
-        compile_and_load(dir.file("first.lcr"), first);
+        compile_and_load(dir.file("first.lcr"), source, first);
         EXPECT_EQ(rules_of(first.head), want);
         EXPECT_EQ(names_of(first), names);
 
-        current_tree = first.head;
-        compile_and_load(dir.file("second.lcr"), second);
+        compile_and_load(dir.file("second.lcr"), first, second);
         EXPECT_EQ(rules_of(second.head), want);
         EXPECT_EQ(names_of(second), names);
-        current_tree = nullptr;
     }
 }
 
@@ -404,19 +407,15 @@ TEST(LcrPut, NeverWritesPastTheBuffer)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.pos);
-        memset(lcr_out_buf + LCR_IMAGE_MAX - 4, 0, 4);
-        lcr_out_len = 0;
-        lcr_put(c.pos, src, c.len);
-        EXPECT_EQ(lcr_out_len, c.pos <= LCR_IMAGE_MAX ? LCR_IMAGE_MAX : 0u);
+        memset(image_buf + LCR_IMAGE_MAX - 4, 0, 4);
+        image.len = 0;
+        lcr_put(&image, c.pos, src, c.len);
+        EXPECT_EQ(image.len, c.pos <= LCR_IMAGE_MAX ? LCR_IMAGE_MAX : 0u);
         if (c.written) {
-            EXPECT_EQ(std::string(reinterpret_cast<const char *>(lcr_out_buf) + c.pos, c.written),
+            EXPECT_EQ(std::string(reinterpret_cast<const char *>(image_buf) + c.pos, c.written),
                       std::string(src, c.written));
         }
     }
-    lcr_out_pos = 7;
-    lcr_put(0, "z", 1);
-    EXPECT_EQ(lcr_out_pos, 7u);
-    EXPECT_EQ(lcr_out_buf[0], 'z');
 }
 
 }  // namespace

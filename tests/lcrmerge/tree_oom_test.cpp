@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "node_block.h"
 #include "tree.h"
 #include "wrap_malloc.h"
 
