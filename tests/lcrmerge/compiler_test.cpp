@@ -52,16 +52,7 @@ struct rule_tree {
         kelmar_free_node(head);
     }
 
-    void add(const rule &r)
-    {
-        lcr_node *group = kelmar_alloc_node(head, &head, NODE_GROUP);
-        if (r.route)
-            lcr_set_int(kelmar_alloc_node(group, &head, NODE_ROUTE), *r.route);
-        if (r.number)
-            lcr_set_string(kelmar_alloc_node(group, &head, NODE_NUMBER), r.number->c_str(), LCR_VALUE_SIZE - 1);
-        if (r.provider)
-            lcr_set_int(kelmar_alloc_node(group, &head, NODE_PROVIDER), *r.provider);
-    }
+    void add(const rule &r) { add_group(&head, r); }
 
     lcr_node *provider_node(int p)
     {

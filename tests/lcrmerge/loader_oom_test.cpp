@@ -24,10 +24,7 @@ outcome load_failing(const std::string &path, long nth)
 {
     lcr_node *head = nullptr;
     build_lcr_skeleton(&head);
-    lcr_node *g = kelmar_alloc_node(head, &head, NODE_GROUP);
-    lcr_set_int(kelmar_alloc_node(g, &head, NODE_ROUTE), 1);
-    lcr_set_string(kelmar_alloc_node(g, &head, NODE_NUMBER), "999", 20);
-    lcr_set_int(kelmar_alloc_node(g, &head, NODE_PROVIDER), 0);
+    add_group(&head, {"999", 1, 0});
     wrap_malloc_fail_nth(nth);
     int result = load_lcr_image(path.c_str(), &head);
     wrap_malloc_disarm();

@@ -254,11 +254,8 @@ INSTANTIATE_TEST_SUITE_P(Lengths, loader_names,
 TEST_F(loader_test, ReloadReplacesRulesAndNames)
 {
     ASSERT_EQ(load(sample_image().bytes), 0);
-    // A rule made by hand, as the merge does, goes as well.
-    lcr_node *g = kelmar_alloc_node(head, &head, NODE_GROUP);
-    lcr_set_int(kelmar_alloc_node(g, &head, NODE_ROUTE), 1);
-    lcr_set_int(kelmar_alloc_node(g, &head, NODE_PROVIDER), 0);
-    lcr_set_string(kelmar_alloc_node(g, &head, NODE_NUMBER), "110", 20);
+    // A rule added after the load goes as well.
+    add_group(&head, {"110", 1, 0});
     // An eleventh provider has no name in the image and is left alone.
     lcr_set_string(kelmar_alloc_node(head, &head, NODE_PROVIDER), "extra", 20);
 

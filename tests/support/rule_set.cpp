@@ -1,5 +1,19 @@
 #include "rule_set.h"
 
+namespace {
+
+// The last child of `group` named `name`, or null.
+const lcr_node *last_named(const lcr_node *group, const char *name)
+{
+    const lcr_node *found = nullptr;
+    for (const lcr_node *k = group->child; k; k = k->next)
+        if (lcr_name_is(k, name))
+            found = k;
+    return found;
+}
+
+}  // namespace
+
 rule_set read_rule_set(const lcr_node *head)
 {
     rule_set set;
@@ -17,17 +31,27 @@ rule_set read_rule_set(const lcr_node *head)
         if (!lcr_name_is(c, NODE_GROUP))
             continue;
         rule r;
-        for (const lcr_node *k = c->child; k; k = k->next) {
-            if (lcr_name_is(k, NODE_NUMBER))
-                r.number = lcr_value_string(k);
-            else if (lcr_name_is(k, NODE_ROUTE))
-                r.route = lcr_value_int(k);
-            else if (lcr_name_is(k, NODE_PROVIDER))
-                r.provider = lcr_value_int(k);
-        }
+        if (const lcr_node *n = last_named(c, NODE_NUMBER))
+            r.number = lcr_value_string(n);
+        if (const lcr_node *n = last_named(c, NODE_ROUTE))
+            r.route = lcr_value_int(n);
+        if (const lcr_node *n = last_named(c, NODE_PROVIDER))
+            r.provider = lcr_value_int(n);
         set.rules.push_back(r);
     }
     return set;
+}
+
+lcr_node *add_group(lcr_node **head, const rule &r)
+{
+    lcr_node *group = kelmar_alloc_node(lcr_find_sibling(*head, NODE_ROUTING), head, NODE_GROUP);
+    if (r.route)
+        lcr_set_int(kelmar_alloc_node(group, head, NODE_ROUTE), *r.route);
+    if (r.number)
+        lcr_set_string(kelmar_alloc_node(group, head, NODE_NUMBER), r.number->c_str(), LCR_VALUE_SIZE - 1);
+    if (r.provider)
+        lcr_set_int(kelmar_alloc_node(group, head, NODE_PROVIDER), *r.provider);
+    return group;
 }
 
 std::string to_string(const rule &r)

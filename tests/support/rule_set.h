@@ -30,6 +30,11 @@ struct rule_set {
 // (empty when there is none).
 rule_set read_rule_set(const lcr_node *head);
 
+// Appends a Group holding the set fields of `r` to the "Routing" node of
+// the list at `head`, its children in the loader's order (Route, Number,
+// Provider). Returns the Group.
+lcr_node *add_group(lcr_node **head, const rule &r);
+
 // "number/route/provider", a missing child as "-".
 std::string to_string(const rule &r);
 
