@@ -76,8 +76,8 @@ size_t trie_nodes_needed(const std::vector<rule> &rules)
 {
     std::set<std::string> prefixes{""};
     for (const rule &r : rules)
-        for (size_t n = 1; n <= r.number.size(); n++)
-            prefixes.insert(r.number.substr(0, n));
+        for (size_t n = 1; n <= r.number->size(); n++)
+            prefixes.insert(r.number->substr(0, n));
     return rules.empty() ? 0 : prefixes.size();
 }
 

@@ -1,152 +1,42 @@
 // Faults injected through the file-operations table: an in-memory file
-// system whose hooks replace chosen calls.
+// system (support/burn_fake) whose hooks replace chosen calls.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 
 #include <cerrno>
-#include <cstring>
+#include <cstdint>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "burn_in_process.h"
-#include "cycle.h"
+#include "burn_fake.h"
 #include "image_fixture.h"
+#include "run.h"
+#include "stdout_capture.h"
 
 namespace {
-
-namespace fake {
-
-struct open_file {
-    std::string path;
-    int flags = 0;
-    size_t pos = 0;
-};
-
-std::map<std::string, std::string> files;
-std::map<int, open_file> open_files;
-int next_fd;
-int forced_fd;  // the descriptor the next open returns, or -1
-int fstat_calls;
-// (offset, length) of every write asked for, one list per write-only opening.
-std::vector<std::vector<std::pair<size_t, size_t>>> writes;
-
-// A hook that returns a value replaces the call's result.
-std::function<std::optional<int>(const std::string &path, int flags)> on_open;
-std::function<std::optional<ssize_t>(open_file &f, void *buf, size_t len)> on_read;
-std::function<std::optional<ssize_t>(open_file &f, const void *buf, size_t len)> on_write;
-std::function<std::optional<int>(struct stat *st)> on_fstat;
-
-void reset()
-{
-    files.clear();
-    open_files.clear();
-    writes.clear();
-    next_fd = 3;
-    forced_fd = -1;
-    fstat_calls = 0;
-    on_open = nullptr;
-    on_read = nullptr;
-    on_write = nullptr;
-    on_fstat = nullptr;
-}
-
-ssize_t do_read(open_file &f, void *buf, size_t len)
-{
-    const std::string &data = files[f.path];
-    size_t n = f.pos < data.size() ? std::min(len, data.size() - f.pos) : 0;
-    memcpy(buf, data.data() + f.pos, n);
-    f.pos += n;
-    return static_cast<ssize_t>(n);
-}
-
-ssize_t do_write(open_file &f, const void *buf, size_t len)
-{
-    std::string &data = files[f.path];
-    if (data.size() < f.pos + len)
-        data.resize(f.pos + len);
-    memcpy(data.data() + f.pos, buf, len);
-    f.pos += len;
-    return static_cast<ssize_t>(len);
-}
-
-int fake_open(const char *path, int flags)
-{
-    if (on_open)
-        if (auto r = on_open(path, flags))
-            return *r;
-    // No test needs more than a few cycles: a run that keeps retrying by
-    // mistake ends here instead of hanging the suite.
-    if (!files.count(path) || writes.size() >= 10) {
-        errno = ENOENT;
-        return -1;
-    }
-    int fd = forced_fd >= 0 ? forced_fd : next_fd++;
-    forced_fd = -1;
-    open_files[fd] = {path, flags, 0};
-    if ((flags & O_ACCMODE) == O_WRONLY)
-        writes.emplace_back();
-    return fd;
-}
-
-ssize_t fake_read(int fd, void *buf, size_t len)
-{
-    if (!open_files.count(fd)) {
-        errno = EBADF;
-        return -1;
-    }
-    open_file &f = open_files[fd];
-    if (on_read)
-        if (auto r = on_read(f, buf, len))
-            return *r;
-    return do_read(f, buf, len);
-}
-
-ssize_t fake_write(int fd, const void *buf, size_t len)
-{
-    if (!open_files.count(fd)) {
-        errno = EBADF;
-        return -1;
-    }
-    open_file &f = open_files[fd];
-    writes.back().emplace_back(f.pos, len);
-    if (on_write)
-        if (auto r = on_write(f, buf, len))
-            return *r;
-    return do_write(f, buf, len);
-}
-
-int fake_close(int fd)
-{
-    return open_files.erase(fd) ? 0 : -1;
-}
-
-int fake_fstat(int fd, struct stat *st)
-{
-    fstat_calls++;
-    *st = {};
-    st->st_size = static_cast<off_t>(files[open_files[fd].path].size());
-    if (on_fstat)
-        if (auto r = on_fstat(st))
-            return *r;
-    return 0;
-}
-
-const file_ops ops = {fake_open, fake_read, fake_write, fake_close, fake_fstat};
-
-}  // namespace fake
 
 const std::string image = make_image(150000);
 const std::string before(1000, 'Z');  // what the target holds before a run
 
-// Scans "P args..." and runs the cycle on the fake files "img" and "tgt".
+struct burn_result {
+    int status;
+    std::string out;
+};
+
+// Runs burnimg as "P args..." on the fake files "img" and "tgt".
 burn_result burn(std::vector<std::string> args)
 {
-    return burn_in_process(std::move(args), fake::ops);
+    std::vector<char *> argv{const_cast<char *>("P")};
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    stdout_capture cap;
+    int status = burnimg_main(static_cast<int>(argv.size() - 1), argv.data(), fake::ops);
+    return {status, cap.text()};
 }
 
 struct fault_case {
@@ -188,11 +78,12 @@ TEST_P(Fault, LeavesMessageStatusAndTarget)
     EXPECT_TRUE(fake::open_files.empty()) << "a descriptor was left open";
 }
 
-// Makes the nth read (counting from 1) fail with EIO.
-void fail_read(int nth)
+// Makes the nth read (counting from 1) of `path`, or of any file, fail
+// with EIO.
+void fail_read(int nth, const std::string &path = "")
 {
-    fake::on_read = [nth, n = 0](fake::open_file &, void *, size_t) mutable -> std::optional<ssize_t> {
-        if (++n != nth)
+    fake::on_read = [=, n = 0](fake::open_file &f, void *, size_t) mutable -> std::optional<ssize_t> {
+        if ((!path.empty() && f.path != path) || ++n != nth)
             return std::nullopt;
         errno = EIO;
         return -1;
@@ -229,6 +120,22 @@ void device_end(size_t end)
         return -1;
     };
 }
+
+// A corrupting target: the first byte of the chunk at offset 0 is stored
+// inverted in the first `cycles` cycles.
+void corrupt_first_byte(size_t cycles)
+{
+    fake::on_write = [cycles](fake::open_file &f, const void *buf, size_t len) -> std::optional<ssize_t> {
+        if (fake::writes.size() > cycles || f.pos != 0 || len == 0)
+            return std::nullopt;
+        std::string copy(static_cast<const char *>(buf), len);
+        copy[0] = static_cast<char>(~copy[0]);
+        return fake::do_write(f, copy.data(), len);
+    };
+}
+
+const std::string mismatch_cycle =
+    cycle_head + "...\n" + closing + "check firmware on: tgt check firmware read error (cmp error)";
 
 // The fill after the 149992 bytes of a clean copy, up to 0x40000.
 const std::vector<std::string> fill_args = {"img", "tgt", "-f", "0x40000"};
@@ -296,6 +203,15 @@ INSTANTIATE_TEST_SUITE_P(Seam, Fault, ::testing::Values(
                cycle_head + "P: write error -1 errno " + std::to_string(EINVAL) + " (wrote 0 bytes)\n\n"
                    "P: write 262144 0xFF to end of mtd\n" + closing + "P: failed!\n",
                -1, expected_target(image, before, 0, 0x40000)},
+    // A fill write that takes nothing at one byte, while the writes beyond
+    // it would be taken, still ends the fill there.
+    fault_case{"FillEndsAtAByteThatTakesNothing",
+               [] {
+                   const size_t bad = fill_from + 100;
+                   refuse_writes([bad](size_t pos, size_t len) { return pos <= bad && bad < pos + len; }, 0, 0);
+               },
+               fill_args, fill_head + "P: write error 0 errno 0\n" + closing + "P: successful!\n",
+               0, expected_target(image, before, fill_from, 100)},
     fault_case{"ShortWritesAreCarriedOn",
                [] {
                    fake::on_write = [](fake::open_file &f, const void *buf, size_t len) {
@@ -315,6 +231,14 @@ INSTANTIATE_TEST_SUITE_P(Seam, Fault, ::testing::Values(
                cycle_head + ".\nP: read error -1 errno " + eio + "\n" + closing +
                    "check firmware on: tgt check firmware read error (len error)" + cycle_head + "...\n" +
                    closing + checked + "P: successful!\n",
+               0, expected_target(image, before, 149992, 0)},
+    // A failing read of the target in the comparison counts as a length
+    // error, and the whole cycle runs again.
+    fault_case{"ReadErrorInTheComparison",
+               [] { fail_read(2, "tgt"); },
+               {"img", "tgt", "-c"},
+               cycle_head + "...\n" + closing + "check firmware on: tgt check firmware read error (len error)" +
+                   cycle_head + "...\n" + closing + checked + "P: successful!\n",
                0, expected_target(image, before, 149992, 0)},
     // Both sides come back equally short of the chunk asked for; the bytes
     // beyond what they read must not count as compared.
@@ -343,6 +267,17 @@ INSTANTIATE_TEST_SUITE_P(Seam, Fault, ::testing::Values(
                cycle_head + "...\n" + closing + "check firmware on: tgt check firmware read error (len error)" +
                    cycle_head + "...\n" + closing + checked + "P: successful!\n",
                0, expected_target(image, before, 149992, 0)},
+    // A target that cannot be opened when a failed comparison starts the
+    // next cycle ends the run at once, silently.
+    fault_case{"TargetOpenFailingOnTheRetry",
+               [] {
+                   corrupt_first_byte(1);
+                   fake::on_open = [](const std::string &, int flags) -> std::optional<int> {
+                       return flags == O_WRONLY && fake::writes.size() == 1 ? std::optional(-1) : std::nullopt;
+                   };
+               },
+               {"img", "tgt", "-c"}, mismatch_cycle, -1,
+               std::string(1, static_cast<char>(~image[0])) + image.substr(1, 149991)},
     fault_case{"FstatFailsAtStart", [] { fake::on_fstat = [](struct stat *) { return std::optional(-1); }; },
                {"img", "tgt"}, "", -1, before},
     fault_case{"DescriptorZero", [] { fake::forced_fd = 0; }, {"img", "tgt"}, "", -1, before},
@@ -362,33 +297,11 @@ TEST_F(Fill, TakesChunkSizedWrites)
     EXPECT_EQ(w[4], std::make_pair(fill_from + 65536, size_t{46616}));
 }
 
-// A corrupting target: the first byte of the chunk at offset 0 is stored
-// inverted while *bad says so.
-void corrupt_first_byte(const bool *bad)
-{
-    fake::on_write = [bad](fake::open_file &f, const void *buf, size_t len) -> std::optional<ssize_t> {
-        if (!*bad || f.pos != 0 || len == 0)
-            return std::nullopt;
-        std::string copy(static_cast<const char *>(buf), len);
-        copy[0] = static_cast<char>(~copy[0]);
-        return fake::do_write(f, copy.data(), len);
-    };
-}
-
-const std::string mismatch_cycle =
-    cycle_head + "...\n" + closing + "check firmware on: tgt check firmware read error (cmp error)";
-
 class Retry : public fake_files {};
 
 TEST_F(Retry, MismatchOnceGivesExactlyTwoIdenticalCycles)
 {
-    bool bad = true;
-    corrupt_first_byte(&bad);
-    fake::on_open = [&bad](const std::string &, int flags) -> std::optional<int> {
-        if (flags == O_WRONLY && fake::writes.size() == 1)
-            bad = false;
-        return std::nullopt;
-    };
+    corrupt_first_byte(1);
     burn_result r = burn({"img", "tgt", "-c"});
     EXPECT_EQ(r.out, mismatch_cycle + cycle_head + "...\n" + closing + checked + "P: successful!\n");
     EXPECT_EQ(r.status, 0);
@@ -399,8 +312,7 @@ TEST_F(Retry, MismatchOnceGivesExactlyTwoIdenticalCycles)
 
 TEST_F(Retry, NeverEqualKeepsCyclingUntilStopped)
 {
-    bool bad = true;
-    corrupt_first_byte(&bad);
+    corrupt_first_byte(SIZE_MAX);
     // The fourth cycle cannot open the target, which is how this test
     // stops a run that would otherwise go on for ever.
     fake::on_open = [](const std::string &, int flags) -> std::optional<int> {

@@ -54,8 +54,7 @@ TEST_P(lcrmerge_oom, FailsWholeOrSucceedsWhole)
     run_result clean = run(0, false);
     const long calls = fault_report_calls(report);
     if (calls <= 0)
-        GTEST_SKIP() << "the fault library does not stand in for the program's malloc "
-                        "(a static program, an emulator without preloading, or valgrind's own malloc)";
+        GTEST_SKIP() << NO_MALLOC_FAULTS;
     ASSERT_EQ(clean.exit_code, 0) << clean.err;
     const std::string merged = read_file(out);
     ASSERT_NE(merged, OLD);

@@ -10,45 +10,13 @@
 #include <vector>
 
 #include "compiler.h"
+#include "image_writer.h"
 #include "loader.h"
+#include "rule_set.h"
 #include "run_program.h"
 #include "tree.h"
 
 namespace {
-
-// A rule as the tree holds it; an unset field means the Group has no such child.
-struct rule {
-    std::optional<std::string> number;
-    std::optional<int32_t> route;
-    std::optional<int32_t> provider;
-};
-
-// One trie record: its area byte and its (digit, child index) links.
-struct record {
-    uint8_t area;
-    std::vector<std::pair<int, int>> children;
-};
-
-// The image a rule set should compile to, set byte by byte from the layout
-// with literal offsets, so it shares nothing with the compiler.
-std::string layout_image(const std::vector<record> &records)
-{
-    std::string img(5892 + 21 * records.size(), '\0');
-    img[0] = 3;  // version word 3, little-endian
-    for (int k = 1; k <= 10; k++)
-        img.replace(2820 + 48 * k, 48, 48, static_cast<char>(239 + k));  // routes 0 to 9
-    for (int k = 11; k <= 19; k++)
-        img.replace(2820 + 48 * k, 48, 48, static_cast<char>(2 * (k - 10)));  // providers 1 to 9
-    for (size_t i = 0; i < records.size(); i++) {
-        size_t off = 5892 + 21 * i;
-        img[off] = static_cast<char>(records[i].area);
-        for (auto [digit, child] : records[i].children) {
-            img[off + 1 + 2 * digit] = static_cast<char>(child & 0xFF);
-            img[off + 2 + 2 * digit] = static_cast<char>(child >> 8);
-        }
-    }
-    return img;
-}
 
 // The tests' own output record and dropped count, which lcr_compile fills.
 uint8_t image_buf[LCR_IMAGE_MAX];
@@ -89,16 +57,7 @@ struct rule_tree {
         kelmar_free_node(head);
     }
 
-    void add(const rule &r)
-    {
-        lcr_node *group = kelmar_alloc_node(head, &head, NODE_GROUP);
-        if (r.route)
-            lcr_set_int(kelmar_alloc_node(group, &head, NODE_ROUTE), *r.route);
-        if (r.number)
-            lcr_set_string(kelmar_alloc_node(group, &head, NODE_NUMBER), r.number->c_str(), LCR_VALUE_SIZE - 1);
-        if (r.provider)
-            lcr_set_int(kelmar_alloc_node(group, &head, NODE_PROVIDER), *r.provider);
-    }
+    void add(const rule &r) { add_group(&head, r); }
 
     lcr_node *provider_node(int p)
     {
@@ -153,7 +112,7 @@ struct compile_case {
     std::vector<rule> rules;
     std::string err;
     int rc;
-    std::vector<record> records;  // the whole trie when rc is 0
+    std::vector<trie_record> records;  // the whole trie when rc is 0
     int providers = 10;           // "Provider" nodes kept, from provider 0 up
     uint32_t dropped = 0;         // rules the trie did not take, when rc is 0
 };
@@ -300,43 +259,6 @@ TEST_F(compiler_fixture, ProviderNodesPastTheTenthAreIgnored)
     EXPECT_EQ(compiled(), layout_image({}));
 }
 
-// A rule as the loader writes it into a tree.
-struct loaded_rule {
-    std::string number;
-    int32_t route, provider;
-    bool operator==(const loaded_rule &) const = default;
-};
-
-void PrintTo(const loaded_rule &r, std::ostream *os) { *os << r.number << ":" << r.route << "/" << r.provider; }
-
-std::vector<loaded_rule> rules_of(const lcr_node *routing)
-{
-    std::vector<loaded_rule> rules;
-    for (const lcr_node *g = routing->child; g; g = g->next) {
-        if (!lcr_name_is(g, NODE_GROUP))
-            continue;
-        loaded_rule r{"", 99, 99};
-        for (const lcr_node *f = g->child; f; f = f->next) {
-            if (lcr_name_is(f, NODE_NUMBER))
-                r.number = lcr_value_string(f);
-            else if (lcr_name_is(f, NODE_ROUTE))
-                r.route = lcr_value_int(f);
-            else if (lcr_name_is(f, NODE_PROVIDER))
-                r.provider = lcr_value_int(f);
-        }
-        rules.push_back(r);
-    }
-    return rules;
-}
-
-std::vector<std::string> names_of(rule_tree &t)
-{
-    std::vector<std::string> names;
-    for (int p = 0; p < LCR_PROVIDER_COUNT; p++)
-        names.push_back(lcr_value_string(t.provider_node(p)));
-    return names;
-}
-
 // Compiles `from` into a file and loads that file into `into`.
 void compile_and_load(const std::string &path, const rule_tree &from, rule_tree &into)
 {
@@ -367,7 +289,7 @@ TEST(CompilerRoundTrip, RandomRuleSetsComeBackWhole)
             names.push_back(name.substr(0, 20));
         }
         // At most 24 numbers of at most 20 digits stay within the pool.
-        std::map<std::string, loaded_rule> expected;
+        std::map<std::string, rule> expected;
         for (int n = pick(0, 24); n > 0; n--) {
             std::string number(pick(1, 20), '0');
             for (char &c : number)
@@ -381,17 +303,15 @@ TEST(CompilerRoundTrip, RandomRuleSetsComeBackWhole)
             else
                 expected[number] = {number, -2, provider};
         }
-        std::vector<loaded_rule> want;
+        rule_set want{{}, names};
         for (const auto &[number, r] : expected)
-            want.push_back(r);
+            want.rules.push_back(r);
 
         compile_and_load(dir.file("first.lcr"), source, first);
-        EXPECT_EQ(rules_of(first.head), want);
-        EXPECT_EQ(names_of(first), names);
+        EXPECT_EQ(read_rule_set(first.head), want);
 
         compile_and_load(dir.file("second.lcr"), first, second);
-        EXPECT_EQ(rules_of(second.head), want);
-        EXPECT_EQ(names_of(second), names);
+        EXPECT_EQ(read_rule_set(second.head), want);
     }
 }
 

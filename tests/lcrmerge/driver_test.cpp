@@ -80,6 +80,14 @@ struct driver : ::testing::Test {
 
 // Argument handling. `output` is the content out.lcr should hold afterwards;
 // empty means it must not exist.
+// A test's name from its case's description, letters and digits kept.
+const auto case_name = [](const auto &info) {
+    std::string name;
+    for (char ch : std::string(info.param.what))
+        name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+    return name;
+};
+
 struct args_case {
     const char *what;
     std::vector<std::string> args;
@@ -136,13 +144,7 @@ TEST_P(driver_args, Row)
     expect_files(files);
 }
 
-INSTANTIATE_TEST_SUITE_P(Driver, driver_args, ::testing::ValuesIn(ARGS_CASES),
-                         [](const auto &info) {
-                             std::string name;
-                             for (char ch : std::string(info.param.what))
-                                 name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Driver, driver_args, ::testing::ValuesIn(ARGS_CASES), case_name);
 
 // A first set whose trie takes all 499 records the compiler has: the root,
 // the ten one-digit and hundred two-digit paths, the 388 three-digit
@@ -207,13 +209,7 @@ TEST_P(driver_pool, Row)
     expect_files({"out.lcr"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Driver, driver_pool, ::testing::ValuesIn(POOL_CASES),
-                         [](const auto &info) {
-                             std::string name;
-                             for (char ch : std::string(info.param.what))
-                                 name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Driver, driver_pool, ::testing::ValuesIn(POOL_CASES), case_name);
 
 // The second input is a FIFO without a writer: opening it would block, so a
 // run that ends at once has not opened it.

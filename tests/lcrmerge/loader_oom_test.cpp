@@ -7,7 +7,7 @@
 
 #include "image_writer.h"
 #include "loader.h"
-#include "rule_numbers.h"
+#include "rule_set.h"
 #include "run_program.h"
 #include "wrap_malloc.h"
 
@@ -24,14 +24,11 @@ outcome load_failing(const std::string &path, long nth)
 {
     lcr_node *head = nullptr;
     build_lcr_skeleton(&head);
-    lcr_node *g = kelmar_alloc_node(head, &head, NODE_GROUP);
-    lcr_set_int(kelmar_alloc_node(g, &head, NODE_ROUTE), 1);
-    lcr_set_string(kelmar_alloc_node(g, &head, NODE_NUMBER), "999", 20);
-    lcr_set_int(kelmar_alloc_node(g, &head, NODE_PROVIDER), 0);
+    add_group(&head, {"999", 1, 0});
     wrap_malloc_fail_nth(nth);
     int result = load_lcr_image(path.c_str(), &head);
     wrap_malloc_disarm();
-    outcome out{result, rule_numbers(head)};
+    outcome out{result, rules_text(head)};
     kelmar_free_node(head);
     // With every node freed no block of nodes is left, so a new node needs
     // a malloc of its own.
@@ -55,11 +52,11 @@ TEST(LoaderOutOfMemory, AnyFailureFailsTheLoadAndKeepsTheTree)
     for (;; nth++) {
         outcome out = load_failing(path, nth);
         if (out.result == 0) {
-            EXPECT_EQ(out.rules, "1;12;2;");
+            EXPECT_EQ(out.rules, "1/4/0;12/5/0;2/6/0;");
             break;  // past the last allocation of the load
         }
         EXPECT_EQ(out.result, -1) << "allocation " << nth;
-        EXPECT_EQ(out.rules, "999;") << "allocation " << nth;
+        EXPECT_EQ(out.rules, "999/1/0;") << "allocation " << nth;
     }
     // The buffer, then one block for the nodes of all three rules (a node
     // of the rule set's own names keeps no copy of its name).

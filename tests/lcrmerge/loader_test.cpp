@@ -6,6 +6,7 @@
 
 #include "image_writer.h"
 #include "loader.h"
+#include "rule_set.h"
 #include "run_program.h"
 
 namespace {
@@ -30,20 +31,6 @@ const lcr_node *child(const lcr_node *parent, const char *name)
     return lcr_find_sibling(parent->child, name);
 }
 
-// The rules under "Routing" in tree order, "number route provider;" each.
-std::string rules(const lcr_node *routing)
-{
-    std::string s;
-    for (const lcr_node *g = routing->child; g; g = g->next) {
-        if (!lcr_name_is(g, NODE_GROUP))
-            continue;
-        s += std::string(lcr_value_string(child(g, NODE_NUMBER))) + " " +
-             std::to_string(lcr_value_int(child(g, NODE_ROUTE))) + " " +
-             std::to_string(lcr_value_int(child(g, NODE_PROVIDER))) + ";";
-    }
-    return s;
-}
-
 // Every child of "Routing" with its index, the rules and the provider
 // names: equal dumps mean an unchanged tree.
 std::string dump(const lcr_node *routing)
@@ -55,7 +42,7 @@ std::string dump(const lcr_node *routing)
             s += "=" + std::string(lcr_value_string(n));
         s += " ";
     }
-    return s + rules(routing);
+    return s + rules_text(routing);
 }
 
 // An image with rules in both subtrees and a few names.
@@ -73,7 +60,7 @@ TEST_F(loader_test, RulesComeInPreOrderWithAscendingDigits)
     for (const char *number : {"2", "11", "1", "100", "10"})
         img.add_number(number, 5);
     ASSERT_EQ(load(img.bytes), 0);
-    EXPECT_EQ(rules(head), "1 4 0;10 4 0;100 4 0;11 4 0;2 4 0;");
+    EXPECT_EQ(rules_text(head), "1/4/0;10/4/0;100/4/0;11/4/0;2/4/0;");
     int index = 0;
     for (const lcr_node *g = child(head, NODE_GROUP); g; g = g->next) {
         EXPECT_EQ(g->index, index++);
@@ -99,10 +86,10 @@ TEST_F(loader_test, AreaByteGivesRouteAndProvider)
     int number = 10;  // two digits each, so tree order is numeric order
     for (const row &r : table) {
         img.add_number(std::to_string(number), r.area);
-        expected += std::to_string(number++) + " " + std::to_string(r.route) + " " + std::to_string(r.provider) + ";";
+        expected += std::to_string(number++) + "/" + std::to_string(r.route) + "/" + std::to_string(r.provider) + ";";
     }
     ASSERT_EQ(load(img.bytes), 0);
-    EXPECT_EQ(rules(head), expected);
+    EXPECT_EQ(rules_text(head), expected);
 }
 
 // Images the loader accepts, and the rules it makes of them.
@@ -124,27 +111,27 @@ TEST_P(loader_shape, GivesRules)
     image_writer img;
     GetParam().build(img);
     ASSERT_EQ(load(img.bytes), 0);
-    EXPECT_EQ(rules(head), GetParam().rules);
+    EXPECT_EQ(rules_text(head), GetParam().rules);
 }
 
 const shape_case shape_cases[] = {
     {"NoTrieRecords", [](image_writer &) {}, ""},
-    {"RootAreaIgnored", [](image_writer &i) { i.add_number("7", 1).set_area(0, 5); }, "7 0 0;"},
-    {"AreaNoneOnPathMakesNoRule", [](image_writer &i) { i.add_number("123", 2); }, "123 1 0;"},
-    {"ChildFFFFIsNoChild", [](image_writer &i) { i.add_number("5", 1).set_child(0, 3, 0xFFFF); }, "5 0 0;"},
+    {"RootAreaIgnored", [](image_writer &i) { i.add_number("7", 1).set_area(0, 5); }, "7/0/0;"},
+    {"AreaNoneOnPathMakesNoRule", [](image_writer &i) { i.add_number("123", 2); }, "123/1/0;"},
+    {"ChildFFFFIsNoChild", [](image_writer &i) { i.add_number("5", 1).set_child(0, 3, 0xFFFF); }, "5/0/0;"},
     {"ChildBeyondBytesReadIsNoChild",
      [](image_writer &i) { i.add_number("5", 1).set_child(0, 6, static_cast<uint16_t>(i.record_count())); },
-     "5 0 0;"},
+     "5/0/0;"},
     {"PartialLastRecordIsNoChild",
-     [](image_writer &i) { i.add_number("5", 1).add_number("6", 2).resize(i.bytes.size() - 1); }, "5 0 0;"},
+     [](image_writer &i) { i.add_number("5", 1).add_number("6", 2).resize(i.bytes.size() - 1); }, "5/0/0;"},
     {"TwentyDigitsKeptTwentyOneDropped",
      [](image_writer &i) { i.add_number(twenty_ones, 2).add_number(twenty_ones + "1", 3).add_number(twenty_ones + "12", 3); },
-     twenty_ones + " 1 0;"},
+     twenty_ones + "/1/0;"},
     // Links out of a record 20 digits deep are never followed, so even one
     // back to the root's child is not a cycle.
     {"LinkBelowDigitLimitNotFollowed",
      [](image_writer &i) { i.add_number(twenty_ones, 2).set_child(20, 1, 1).set_child(20, 2, 20); },
-     twenty_ones + " 1 0;"},
+     twenty_ones + "/1/0;"},
     // Record 500 lies past the 16392 bytes that are read.
     {"RecordPastReadLimitIsNoChild",
      [](image_writer &i) {
@@ -153,7 +140,7 @@ const shape_case shape_cases[] = {
              i.add_record(7);
          i.set_child(0, 9, 499).set_child(1, 0, 500);
      },
-     "1 0 0;9 6 0;"},
+     "1/0/0;9/6/0;"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Images, loader_shape, ::testing::ValuesIn(shape_cases),
@@ -267,11 +254,8 @@ INSTANTIATE_TEST_SUITE_P(Lengths, loader_names,
 TEST_F(loader_test, ReloadReplacesRulesAndNames)
 {
     ASSERT_EQ(load(sample_image().bytes), 0);
-    // A rule made by hand, as the merge does, goes as well.
-    lcr_node *g = kelmar_alloc_node(head, &head, NODE_GROUP);
-    lcr_set_int(kelmar_alloc_node(g, &head, NODE_ROUTE), 1);
-    lcr_set_int(kelmar_alloc_node(g, &head, NODE_PROVIDER), 0);
-    lcr_set_string(kelmar_alloc_node(g, &head, NODE_NUMBER), "110", 20);
+    // A rule added after the load goes as well.
+    add_group(&head, {"110", 1, 0});
     // An eleventh provider has no name in the image and is left alone.
     lcr_set_string(kelmar_alloc_node(head, &head, NODE_PROVIDER), "extra", 20);
 
@@ -280,7 +264,7 @@ TEST_F(loader_test, ReloadReplacesRulesAndNames)
     ASSERT_EQ(load(second.bytes), 0);
     EXPECT_EQ(dump(head),
               "Version:0 Provider:0= Provider:1= Provider:2= Provider:3= Provider:4= Provider:5= Provider:6= "
-              "Provider:7= Provider:8= Provider:9=Z Provider:10=extra Group:0 Group:1 0 -2 0;8 8 0;");
+              "Provider:7= Provider:8= Provider:9=Z Provider:10=extra Group:0 Group:1 0/-2/0;8/8/0;");
 }
 
 }  // namespace

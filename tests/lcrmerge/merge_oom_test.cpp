@@ -5,7 +5,7 @@
 #include <string>
 
 #include "merge.h"
-#include "rule_numbers.h"
+#include "rule_set.h"
 #include "wrap_malloc.h"
 
 namespace {
@@ -21,7 +21,7 @@ TEST(MergeOutOfMemory, AddRuleLeavesNoHalfBuiltRule)
         int result = add_rule(head, &head, "112", -2, 0);
         wrap_malloc_disarm();
         EXPECT_EQ(result, nth <= 4 ? -1 : 0) << nth;
-        EXPECT_EQ(rule_numbers(head), nth <= 4 ? "" : "112;") << nth;
+        EXPECT_EQ(rules_text(head), nth <= 4 ? "" : "112/-2/0;") << nth;
         kelmar_free_list(head);
     }
 }
@@ -36,7 +36,7 @@ TEST(MergeOutOfMemory, ModeTwoFailsWhenAnEmergencyRuleIsMissing)
     wrap_malloc_fail_nth(3);  // the "Provider" node of the rule for 110
     EXPECT_EQ(clear_routes2(set1, set2), -1);
     wrap_malloc_disarm();
-    EXPECT_EQ(rule_numbers(set1), "112;19222;");
+    EXPECT_EQ(rules_text(set1), "112/-2/0;19222/-2/0;");
     kelmar_free_list(set1);
     kelmar_free_list(set2);
 }
@@ -57,7 +57,7 @@ TEST(MergeOutOfMemory, KeyTableIsOnlyAShortcut)
             wrap_malloc_fail_nth(nth);
             EXPECT_EQ(mode == 1 ? clear_routes(set1, set2) : clear_routes2(set1, set2), 0);
             wrap_malloc_disarm();
-            EXPECT_EQ(rule_numbers(set1), mode == 1 ? "0301;110;" : "0302;110;0900;112;19222;") << mode << " " << nth;
+            EXPECT_EQ(rules_text(set1), mode == 1 ? "0301/2/0;110/2/0;" : "0302/2/0;110/2/0;0900/2/0;112/-2/0;19222/-2/0;") << mode << " " << nth;
             kelmar_free_list(set1);
             kelmar_free_list(set2);
         }

@@ -41,3 +41,8 @@ std::vector<std::string> fault_env(const std::string &report, const child_faults
 // made; -1 when the library was loaded but the program did not exit
 // normally; -2 when the library was not loaded at all.
 long fault_report_calls(const std::string &report);
+
+// Why a test of allocation failures skips when the count is not positive.
+inline constexpr char NO_MALLOC_FAULTS[] =
+    "the fault library does not stand in for the program's malloc "
+    "(a static program, an emulator without preloading, or valgrind's own malloc)";

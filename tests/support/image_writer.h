@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 struct image_writer {
     // The file contents. Starts as a valid image without rules: version 3,
@@ -54,3 +56,13 @@ struct image_writer {
     // File offset of record i.
     static size_t record_offset(uint32_t i);
 };
+
+// One trie record by its area byte and its (digit, child index) links.
+struct trie_record {
+    uint8_t area;
+    std::vector<std::pair<int, int>> children;
+};
+
+// The bytes of an image without names whose trie is exactly `records`, as
+// a rule set with those records should compile to.
+std::string layout_image(const std::vector<trie_record> &records);

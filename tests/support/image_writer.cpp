@@ -121,3 +121,14 @@ image_writer &image_writer::resize(size_t len)
     bytes.resize(len, '\0');
     return *this;
 }
+
+std::string layout_image(const std::vector<trie_record> &records)
+{
+    image_writer img;
+    for (const trie_record &r : records)
+        img.add_record(r.area);
+    for (size_t i = 0; i < records.size(); i++)
+        for (auto [digit, child] : records[i].children)
+            img.set_child(static_cast<uint32_t>(i), digit, static_cast<uint16_t>(child));
+    return img.bytes;
+}

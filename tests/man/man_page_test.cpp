@@ -181,6 +181,6 @@ TEST_P(ManRender, WithoutWarnings)
     EXPECT_NE(r.out.find("NAME"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lcrtool, ManRender, testing::Values("burnimg", "lcrmerge", "lcrtool"));
+INSTANTIATE_TEST_SUITE_P(Pages, ManRender, testing::Values("burnimg", "lcrmerge", "lcrtool"));
 
 }  // namespace
