@@ -68,14 +68,7 @@ cp "$work/img" "$work/tgt"  # the target exists at full size, as a device would
 : >"$work/empty"
 head -c $((16 << 20)) /dev/zero | tr '\0' '\377' >"$work/ff"
 
-# Prints the wall time of one run of "$@" in microseconds.
-time_us() {
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null
-    end=$(date +%s%N)
-    echo $(((end - start) / 1000))
-}
+. bench/timing.sh
 
 dd_copy() { dd if="$work/img" of="$work/tgt" bs=64k conv=notrunc status=none; }
 dd_cmp() { dd_copy && cmp "$work/img" "$work/tgt"; }

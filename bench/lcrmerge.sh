@@ -47,14 +47,7 @@ rules 1 >"$work/default.txt"
 "$lcrtool" build "$work/current.txt" "$work/current.lcr"
 "$lcrtool" build "$work/default.txt" "$work/default.lcr"
 
-# Prints the wall time of one run of "$@" in microseconds.
-time_us() {
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null
-    end=$(date +%s%N)
-    echo $(((end - start) / 1000))
-}
+. bench/timing.sh
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 peak_kib() { /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null && cat "$work/rss"; }
 

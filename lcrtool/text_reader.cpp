@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -189,15 +190,12 @@ bool parse_rule(text_reader *r, const char *number, char *cursor)
     return true;
 }
 
+// Value of a hexadecimal digit of either case, or -1.
 int hex_digit(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    static const char digits[] = "0123456789abcdef";
+    const char *at = c ? strchr(digits, tolower(static_cast<unsigned char>(c))) : nullptr;
+    return at ? static_cast<int>(at - digits) : -1;
 }
 
 bool unescape_name(text_reader *r, const char *text, char *name)
