@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -232,10 +231,10 @@ int write_image(const char *path)
         fwrite(lcr_out_buf, 1, lcr_out_len, stdout);
         return finish_output();
     }
-    errno = 0;
-    if (write_lcr_output(path, lcr_out_buf, lcr_out_len) == 0)
+    int err = write_lcr_output(path, lcr_out_buf, lcr_out_len);
+    if (err == 0)
         return EXIT_OK;
-    report(path, "%s", errno ? strerror(errno) : "cannot write the image");
+    report(path, "%s", strerror(-err));
     return EXIT_TROUBLE;
 }
 
