@@ -1,6 +1,6 @@
 // Faults for programs that tests run as child processes. Loaded with
-// LD_PRELOAD, this library stands in for malloc, write, open, openat and
-// fsync and makes the calls that the environment names fail:
+// LD_PRELOAD, this library stands in for malloc, write, openat and fsync and
+// makes the calls that the environment names fail:
 //
 //   FAULT_MALLOC_AT=n      the nth malloc call of the process fails
 //                          (counted from 1)
@@ -10,8 +10,8 @@
 //                          "short" (writes half the bytes asked for) or
 //                          "kill" (the process ends by SIGKILL, as in a
 //                          power cut)
-//   FAULT_NO_UNNAMED=1     open and openat refuse unnamed files (O_TMPFILE)
-//                          with EOPNOTSUPP, as some file systems do
+//   FAULT_NO_UNNAMED=1     openat refuses unnamed files (O_TMPFILE) with
+//                          EOPNOTSUPP, as some file systems do
 //   FAULT_FOLDER_SYNC=what fsync of a folder fails with EINVAL ("error"), as
 //                          on file systems that cannot sync one, or ends
 //                          the process by SIGKILL ("kill")
@@ -168,49 +168,29 @@ extern "C" ssize_t write(int fd, const void *buf, size_t len)
     return real_write(fd, buf, len);
 }
 
-namespace {
-
-// Whether an open makes a file without a name. O_TMPFILE holds O_DIRECTORY,
-// and no other open of a folder may write, so the flag itself is not needed:
-// a C library built for the device may not define it.
-bool opens_unnamed(int flags)
+extern "C" int openat(int dir, const char *path, int flags, ...)
 {
-    return (flags & O_DIRECTORY) && (flags & O_ACCMODE) != O_RDONLY;
-}
-
-int open_in(int dir, const char *path, int flags, va_list args)
-{
-    // The mode is there only where the file may be created.
-    mode_t mode = (flags & O_CREAT) || opens_unnamed(flags) ? va_arg(args, mode_t) : 0;
+    // O_TMPFILE holds O_DIRECTORY, and no other open of a folder may write,
+    // so unnamed files are told without the flag, which a C library built
+    // for the device may not define. The mode is there only where the file
+    // may be created.
+    const bool unnamed = (flags & O_DIRECTORY) && (flags & O_ACCMODE) != O_RDONLY;
+    mode_t mode = 0;
+    if ((flags & O_CREAT) || unnamed) {
+        va_list args;
+        va_start(args, flags);
+        mode = va_arg(args, mode_t);
+        va_end(args);
+    }
     if (!real_openat) {
         errno = EIO;
         return -1;
     }
-    if (no_unnamed && opens_unnamed(flags)) {
+    if (no_unnamed && unnamed) {
         errno = EOPNOTSUPP;
         return -1;
     }
     return real_openat(dir, path, flags, mode);
-}
-
-}  // namespace
-
-extern "C" int open(const char *path, int flags, ...)
-{
-    va_list args;
-    va_start(args, flags);
-    int fd = open_in(AT_FDCWD, path, flags, args);
-    va_end(args);
-    return fd;
-}
-
-extern "C" int openat(int dir, const char *path, int flags, ...)
-{
-    va_list args;
-    va_start(args, flags);
-    int fd = open_in(dir, path, flags, args);
-    va_end(args);
-    return fd;
 }
 
 extern "C" int fsync(int fd)
