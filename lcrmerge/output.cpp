@@ -1,11 +1,11 @@
 #include "output.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -153,7 +153,7 @@ int open_folder(output_names *n)
 bool is_leftover(const char *name)
 {
     const size_t k = sizeof TEMP_PREFIX - 1;
-    if (strncmp(name, TEMP_PREFIX, k) != 0 || name[k] < '0' || name[k] > '9')
+    if (strnlen(name, k) < k || memcmp(name, TEMP_PREFIX, k) != 0 || name[k] < '0' || name[k] > '9')
         return false;
     char *end;
     long pid = strtol(name + k, &end, 10);
@@ -167,20 +167,27 @@ bool is_leftover(const char *name)
 
 // Removes the leftovers of cut-off runs from the folder. A run that still
 // goes on keeps its file. Nothing depends on it: a folder that cannot be
-// listed stays as it is.
+// listed stays as it is. The folder is listed with getdents64, not through
+// a directory stream, which would add some 3 KiB to a static program for
+// this one loop; the descriptor's offset matters to no later call.
 void sweep_leftovers(int dir)
 {
-    int fd = dup(dir);
-    DIR *list = fd >= 0 ? fdopendir(fd) : nullptr;
-    if (!list) {
-        if (fd >= 0)
-            close(fd);
-        return;
+    // A record: 8 bytes inode, 8 bytes offset, 2 bytes length, 1 byte type,
+    // then the name and its NUL, padded to 8 bytes.
+    constexpr size_t LEN_AT = 16, NAME_AT = 19;
+    alignas(8) char buf[1024];
+    long got;
+    while ((got = syscall(SYS_getdents64, dir, buf, sizeof buf)) > 0) {
+        for (long at = 0; at < got;) {
+            uint16_t len;
+            memcpy(&len, buf + at + LEN_AT, sizeof len);
+            if (len == 0)
+                return;
+            if (is_leftover(buf + at + NAME_AT))
+                unlinkat(dir, buf + at + NAME_AT, 0);
+            at += len;
+        }
     }
-    while (const struct dirent *entry = readdir(list))
-        if (is_leftover(entry->d_name))
-            unlinkat(dir, entry->d_name, 0);
-    closedir(list);
 }
 
 // Puts temporary name number `i` into n->temp.
