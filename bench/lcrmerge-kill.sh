@@ -3,8 +3,9 @@
 # the cuts leave: runs of mode 2 onto an existing output of about 16 KB, each
 # killed with SIGKILL after a random delay between 0 and twice the time of a
 # whole run. Prints how many runs were cut before they finished, how many
-# left the output neither old nor new, and how many files other than the
-# output stayed in its folder.
+# left the output neither old nor new, how many files other than the output
+# the cuts left in its folder, and how many of those are still there after
+# one more run that finishes (a run sweeps what cut runs left).
 #
 #   bench/lcrmerge-kill.sh [path/to/lcrmerge] [runs]
 #
@@ -41,7 +42,16 @@ start=$(date +%s%N)
 "$bin" 2 "$work/current.lcr" "$work/default.lcr" "$out"
 span=$((2 * ($(date +%s%N) - start)))
 
-cut=0 torn=0 left=0
+# Files other than the output in its folder, one per line.
+others() {
+    for f in "$work/out"/* "$work/out"/.[!.]*; do
+        [ -e "$f" ] && [ "$f" != "$out" ] && echo "$f"
+    done
+    true
+}
+
+cut=0 torn=0
+declare -A seen=()
 for _ in $(seq "$runs"); do
     cp "$old" "$out"
     delay=$(((RANDOM * 32768 + RANDOM) % span))
@@ -53,14 +63,15 @@ for _ in $(seq "$runs"); do
     if ! cmp -s "$out" "$old" && ! cmp -s "$out" "$work/new.lcr"; then
         torn=$((torn + 1))
     fi
-    for f in "$work/out"/* "$work/out"/.[!.]*; do
-        if [ -e "$f" ] && [ "$f" != "$out" ]; then
-            left=$((left + 1))
-            rm -f "$f"
-        fi
-    done
+    # A later cut run may sweep a file before it is counted here; each
+    # name counts once.
+    while read -r f; do
+        seen[$f]=1
+    done < <(others)
 done
+"$bin" 2 "$work/current.lcr" "$work/default.lcr" "$out"
 echo "$runs runs onto a $(stat -c %s "$old")-byte output, killed within $((span / 1000)) us:"
 echo "  cut off:             $cut"
 echo "  output torn:         $torn"
-echo "  files left behind:   $left"
+echo "  files left by cuts:  ${#seen[@]}"
+echo "  files left after one run that finishes: $(others | grep -c .)"

@@ -3,43 +3,70 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
-#include "tmpfile_flag.h"
+// O_TMPFILE opens a file without a name in a given folder. A C library that
+// does not define the flag still runs on kernels that have it: the kernel's
+// value is one bit together with O_DIRECTORY, whose value the C library
+// knows for the architecture. The bit is the same on the architectures
+// built here.
+#if !defined(O_TMPFILE) && (defined(__mips__) || defined(__i386__) || defined(__x86_64__) || \
+                            defined(__arm__) || defined(__aarch64__))
+#define O_TMPFILE (020000000 | O_DIRECTORY)
+#endif
 
 namespace {
-
-// Name of the file the output path finally refers to, after symbolic links.
-char target_path[PATH_MAX];
-// Contents of one symbolic link while it is being followed.
-char link_text[PATH_MAX];
-// Name of the replacement while it is being written; the output's folder
-// while that is opened.
-char temp_path[PATH_MAX];
 
 // The kernel gives up after as many hops; so do we.
 constexpr int MAX_LINK_HOPS = 40;
 // Attempts at a free temporary name before giving up on the atomic path.
 constexpr int TEMP_NAME_TRIES = 100;
+// A replacement is named TEMP_PREFIX, the process id, '-' and the attempt
+// until the rename; the id tells a later run whether its writer still runs.
+constexpr char TEMP_PREFIX[] = ".lcrmerge-";
+// What replace() returns when the file has to be written in place instead.
+constexpr int IN_PLACE = 1;
 
-// Carries on after a short write and stops at an error. A write that
-// reports 0 bytes would never finish, so it counts as a failure.
-bool write_all(int fd, const uint8_t *buf, uint32_t len)
+// The names of one replacement. Only the link walk works with whole paths;
+// once the output's folder is open, the rest is relative to it.
+struct output_names {
+    char target[PATH_MAX];  // the output after symbolic links
+    char link[PATH_MAX];    // text of one link while it is followed
+    char *base;             // last part of target, its name in the folder
+    char temp[40];          // the replacement's name while it has one
+};
+
+// Carries on after a short write and stops at an error: 0 or -errno. A
+// write that reports 0 bytes would never finish, so it counts as an I/O
+// error.
+int write_all(int fd, const uint8_t *buf, uint32_t len)
 {
     while (len > 0) {
         ssize_t n = write(fd, buf, len);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return false;
+            return n < 0 ? -errno : -EIO;
         buf += n;
         len -= static_cast<uint32_t>(n);
     }
-    return true;
+    return 0;
+}
+
+// Closes `fd`: `err`, the first error of the work before, or that of the
+// close.
+int close_err(int fd, int err)
+{
+    if (close(fd) != 0 && err == 0)
+        err = -errno;
+    return err;
 }
 
 // The way the output was always written: open with O_TRUNC and write.
@@ -47,11 +74,8 @@ int write_in_place(const char *path, const uint8_t *image, uint32_t len)
 {
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd < 0)
-        return -1;
-    bool ok = write_all(fd, image, len);
-    if (close(fd) != 0)
-        ok = false;
-    return ok ? 0 : -1;
+        return -errno;
+    return close_err(fd, write_all(fd, image, len));
 }
 
 // Length of the folder part of `path`, its final slash included.
@@ -61,89 +85,154 @@ size_t folder_len(const char *path)
     return slash ? static_cast<size_t>(slash - path) + 1 : 0;
 }
 
-// Follows symbolic links from `path` into target_path. 1 when the final
-// file exists (its status in `st`), 0 when it does not, -1 when the name
-// cannot be worked out here (too long, a loop, no permission to look).
-int resolve_target(const char *path, struct stat *st)
+// Follows symbolic links from `path` into n->target and sets n->base. 1 when
+// the final file exists (its status in `st`), 0 when it does not, -1 when
+// the name cannot be worked out here (too long, a loop, no permission to
+// look).
+int resolve_target(const char *path, output_names *n, struct stat *st)
 {
     size_t len = strlen(path);
-    if (len >= sizeof target_path)
+    if (len >= sizeof n->target)
         return -1;
-    memcpy(target_path, path, len + 1);
+    memcpy(n->target, path, len + 1);
     for (int hop = 0; hop < MAX_LINK_HOPS; hop++) {
-        if (lstat(target_path, st) != 0)
+        n->base = n->target + folder_len(n->target);
+        if (lstat(n->target, st) != 0)
             return errno == ENOENT ? 0 : -1;
         if (!S_ISLNK(st->st_mode))
             return 1;
-        ssize_t n = readlink(target_path, link_text, sizeof link_text);
-        if (n < 0 || static_cast<size_t>(n) >= sizeof link_text)
+        ssize_t got = readlink(n->target, n->link, sizeof n->link);
+        if (got < 0 || static_cast<size_t>(got) >= sizeof n->link)
             return -1;
-        link_text[n] = '\0';
+        n->link[got] = '\0';
         // A relative link is read from the folder that holds the link.
-        size_t keep = link_text[0] == '/' ? 0 : folder_len(target_path);
-        if (keep + static_cast<size_t>(n) >= sizeof target_path)
+        size_t keep = n->link[0] == '/' ? 0 : folder_len(n->target);
+        if (keep + static_cast<size_t>(got) >= sizeof n->target)
             return -1;
-        memcpy(target_path + keep, link_text, static_cast<size_t>(n) + 1);
+        memcpy(n->target + keep, n->link, static_cast<size_t>(got) + 1);
     }
     return -1;
 }
 
-// Puts temporary name number `i` beside target_path into temp_path.
-bool make_temp_name(int i)
+// Whether the link walk arrived where the kernel does: stat of the name
+// finds the same file, or neither finds one. A name that the kernel
+// resolves through a link whose text names no file (a /proc link to an
+// open descriptor, /dev/stdout) fails this.
+bool walk_agrees(const char *path, int found, const struct stat &walked)
 {
-    int folder = static_cast<int>(folder_len(target_path));
-    int n = snprintf(temp_path, sizeof temp_path, "%.*s.lcrmerge-%ld-%d", folder, target_path,
-                     static_cast<long>(getpid()), i);
-    return n >= 0 && static_cast<size_t>(n) < sizeof temp_path;
+    struct stat named;
+    if (stat(path, &named) != 0)
+        return found == 0 && errno == ENOENT;
+    return found == 1 && named.st_dev == walked.st_dev && named.st_ino == walked.st_ino;
 }
 
-// Puts the folder that holds target_path into temp_path.
-bool make_folder_name()
+// Opens the folder that holds n->target, the one descriptor every later
+// step works relative to. The name is cut after the folder's final slash
+// for the open only, so "/x" opens "/".
+int open_folder(output_names *n)
 {
-    int folder = static_cast<int>(folder_len(target_path));
-    const char *name = folder > 0 ? target_path : ".";
-    int n = snprintf(temp_path, sizeof temp_path, "%.*s", folder > 0 ? folder : 1, name);
-    return n >= 0 && static_cast<size_t>(n) < sizeof temp_path;
+    char *cut = n->base;
+    char keep = *cut;
+    *cut = '\0';
+    const char *name = cut > n->target ? n->target : ".";
+    int fd = open(name, O_RDONLY | O_DIRECTORY);
+#ifdef O_PATH
+    // A folder that may not be listed can still take a new file; it is
+    // then neither swept nor synced.
+    if (fd < 0 && errno == EACCES)
+        fd = open(name, O_PATH | O_DIRECTORY);
+#endif
+    *cut = keep;
+    return fd;
 }
 
-// Creates a new, empty file beside target_path, named in temp_path.
-int create_temp()
+// Whether `name` is what a run cut off between naming its replacement and
+// the rename left behind: a temporary name whose process no longer exists,
+// or has this process's id (an earlier process had it, and this one has
+// named nothing yet).
+bool is_leftover(const char *name)
+{
+    const size_t k = sizeof TEMP_PREFIX - 1;
+    if (strnlen(name, k) < k || memcmp(name, TEMP_PREFIX, k) != 0 || name[k] < '0' || name[k] > '9')
+        return false;
+    char *end;
+    long pid = strtol(name + k, &end, 10);
+    if (*end != '-' || end[1] < '0' || end[1] > '9' || pid <= 0 || pid > INT_MAX)
+        return false;
+    strtol(end + 1, &end, 10);
+    if (*end != '\0')
+        return false;
+    return pid == getpid() || (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
+}
+
+// Removes the leftovers of cut-off runs from the folder. A run that still
+// goes on keeps its file. Nothing depends on it: a folder that cannot be
+// listed stays as it is. The folder is listed with getdents64, not through
+// a directory stream, which would add some 3 KiB to a static program for
+// this one loop; the descriptor's offset matters to no later call.
+void sweep_leftovers(int dir)
+{
+    // A record: 8 bytes inode, 8 bytes offset, 2 bytes length, 1 byte type,
+    // then the name and its NUL, padded to 8 bytes.
+    constexpr size_t LEN_AT = 16, NAME_AT = 19;
+    alignas(8) char buf[1024];
+    long got;
+    while ((got = syscall(SYS_getdents64, dir, buf, sizeof buf)) > 0) {
+        for (long at = 0; at < got;) {
+            uint16_t len;
+            memcpy(&len, buf + at + LEN_AT, sizeof len);
+            if (len == 0)
+                return;
+            if (is_leftover(buf + at + NAME_AT))
+                unlinkat(dir, buf + at + NAME_AT, 0);
+            at += len;
+        }
+    }
+}
+
+// Puts temporary name number `i` into n->temp.
+void make_temp_name(output_names *n, int i)
+{
+    snprintf(n->temp, sizeof n->temp, "%s%ld-%d", TEMP_PREFIX, static_cast<long>(getpid()), i);
+}
+
+// Creates a new, empty file in the folder under a free name, in n->temp.
+int create_temp(int dir, output_names *n)
 {
     for (int i = 0; i < TEMP_NAME_TRIES; i++) {
-        if (!make_temp_name(i))
-            return -1;
-        int fd = open(temp_path, O_WRONLY | O_CREAT | O_EXCL, 0600);
+        make_temp_name(n, i);
+        int fd = openat(dir, n->temp, O_WRONLY | O_CREAT | O_EXCL, 0600);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
     return -1;
 }
 
-// Creates a new file without a name in the folder of target_path: a run
-// cut off before the file is named leaves nothing behind. -1 where the
-// kernel or the file system offers no such file.
-int create_unnamed()
+// Creates a new file without a name in the folder: a run cut off before the
+// file is named leaves nothing behind. -1 where the kernel or the file
+// system offers no such file.
+int create_unnamed(int dir)
 {
 #ifdef O_TMPFILE
-    if (make_folder_name())
-        return open(temp_path, O_WRONLY | O_TMPFILE, 0600);
-#endif
+    return openat(dir, ".", O_WRONLY | O_TMPFILE, 0600);
+#else
+    (void)dir;
     return -1;
+#endif
 }
 
-// Gives the unnamed file `fd` a free temporary name beside target_path, in
-// temp_path. Any process may link the file it holds through /proc; without
+// Gives the unnamed file `fd` a free temporary name in the folder, in
+// n->temp. Any process may link the file it holds through /proc; without
 // /proc, a process that may look up every file can link the descriptor.
-bool name_unnamed(int fd)
+bool name_unnamed(int dir, int fd, output_names *n)
 {
     char proc_name[32];
     snprintf(proc_name, sizeof proc_name, "/proc/self/fd/%d", fd);
     for (int i = 0; i < TEMP_NAME_TRIES; i++) {
-        if (!make_temp_name(i))
-            return false;
-        if (linkat(AT_FDCWD, proc_name, AT_FDCWD, temp_path, AT_SYMLINK_FOLLOW) == 0)
+        make_temp_name(n, i);
+        if (linkat(AT_FDCWD, proc_name, dir, n->temp, AT_SYMLINK_FOLLOW) == 0)
             return true;
-        if (errno != EEXIST && linkat(fd, "", AT_FDCWD, temp_path, AT_EMPTY_PATH) == 0)
+        if (errno != EEXIST && linkat(fd, "", dir, n->temp, AT_EMPTY_PATH) == 0)
             return true;
         if (errno != EEXIST)
             return false;
@@ -177,109 +266,94 @@ bool new_file_mode(int fd)
     return fchmod(fd, 0600 & ~mask) == 0;
 }
 
-// Fills a new file: the image, its attributes, then the sync.
-bool fill(int fd, const uint8_t *image, uint32_t len, const struct stat *old)
+// Fills a new file: the image, its attributes, then the sync. 0 or -errno.
+int fill(int fd, const uint8_t *image, uint32_t len, const struct stat *old)
 {
-    return write_all(fd, image, len) && (old ? keep_attributes(fd, *old) : new_file_mode(fd)) &&
-           fsync(fd) == 0;
-}
-
-// Closes `fd`; true when that and everything before it (`ok`) succeeded.
-bool close_ok(int fd, bool ok)
-{
-    return close(fd) == 0 && ok;
-}
-
-// Writes the replacement beside target_path and leaves it named temp_path:
-// 1 when it is complete, 0 when it could not be written (and is gone
-// again), -1 when no new file can be made in that folder.
-int write_temp(const uint8_t *image, uint32_t len, const struct stat *old)
-{
-    int fd = create_unnamed();
-    if (fd >= 0) {
-        if (!fill(fd, image, len, old)) {
-            close(fd);
-            return 0;
-        }
-        if (name_unnamed(fd)) {
-            if (close_ok(fd, true))
-                return 1;
-            unlink(temp_path);
-            return 0;
-        }
-        // Unnamed files that cannot be linked: a named one instead.
-        close(fd);
-    }
-    fd = create_temp();
-    if (fd < 0)
-        return -1;
-    if (close_ok(fd, fill(fd, image, len, old)))
-        return 1;
-    unlink(temp_path);
+    if (int err = write_all(fd, image, len))
+        return err;
+    if (!(old ? keep_attributes(fd, *old) : new_file_mode(fd)) || fsync(fd) != 0)
+        return -errno;
     return 0;
 }
 
-// Syncs the folder of target_path, so that after a power cut it shows the
-// new file and not the old one. Some file systems cannot sync a folder; the
-// rename has happened all the same, so that is not an error.
-void sync_folder()
+// Writes the replacement into the folder and leaves it named n->temp: 0
+// when it is complete, -errno when it could not be written (and is gone
+// again), IN_PLACE when no new file can be made in the folder.
+int write_temp(int dir, output_names *n, const uint8_t *image, uint32_t len, const struct stat *old)
 {
-    if (!make_folder_name())
-        return;
-    int fd = open(temp_path, O_RDONLY);
-    if (fd < 0)
-        return;
-    fsync(fd);
-    close(fd);
+    int err = 0;
+    int fd = create_unnamed(dir);
+    if (fd >= 0) {
+        err = fill(fd, image, len, old);
+        if (err != 0)
+            return close_err(fd, err);
+        if (!name_unnamed(dir, fd, n)) {
+            // Unnamed files that cannot be linked: a named one instead.
+            close(fd);
+            fd = -1;
+        }
+    }
+    if (fd < 0) {
+        fd = create_temp(dir, n);
+        if (fd < 0)
+            return IN_PLACE;
+        err = fill(fd, image, len, old);
+    }
+    err = close_err(fd, err);
+    if (err != 0)
+        unlinkat(dir, n->temp, 0);
+    return err;
 }
 
-// Whether the link walk arrived where the kernel does: stat of the name
-// finds the same file, or neither finds one. A name that the kernel
-// resolves through a link whose text names no file (a /proc link to an
-// open descriptor, /dev/stdout) fails this.
-bool walk_agrees(const char *path, int found, const struct stat &walked)
+// Replaces n->base in the folder `dir` by a new file that holds the image:
+// 0, -errno, or IN_PLACE.
+int replace(int dir, output_names *n, const uint8_t *image, uint32_t len, const struct stat *old)
 {
-    struct stat named;
-    if (stat(path, &named) != 0)
-        return found == 0 && errno == ENOENT;
-    return found == 1 && named.st_dev == walked.st_dev && named.st_ino == walked.st_ino;
+    sweep_leftovers(dir);
+    if (old) {
+        // Replacing a file is allowed only where overwriting it would be:
+        // a write-protected output stays as it is.
+        int probe = openat(dir, n->base, O_WRONLY);
+        if (probe < 0)
+            return -errno;
+        close(probe);
+    }
+    if (int made = write_temp(dir, n, image, len, old))
+        return made;
+    if (renameat(dir, n->temp, dir, n->base) == 0) {
+        // After a power cut the folder shows the new file, not the old one.
+        // Some file systems cannot sync a folder; the rename has happened
+        // all the same, so that is not an error.
+        fsync(dir);
+        return 0;
+    }
+    int err = -errno;
+    unlinkat(dir, n->temp, 0);
+    // A rename the folder refuses (a sticky folder, a file that is a mount
+    // point) says nothing about the file itself, which may still be written
+    // in place.
+    if (err == -EACCES || err == -EPERM || err == -EBUSY || err == -EXDEV)
+        return IN_PLACE;
+    return err;
 }
 
 }  // namespace
 
 int write_lcr_output(const char *path, const uint8_t *image, uint32_t len)
 {
+    output_names names;
     struct stat old;
-    int found = resolve_target(path, &old);
+    int found = resolve_target(path, &names, &old);
     // Replacing is for a regular file with one name, or a new file. A file
     // with more names is written in place so that every name sees the new
     // table, as the names of one file always do.
     if (found < 0 || !walk_agrees(path, found, old) ||
         (found == 1 && (!S_ISREG(old.st_mode) || old.st_nlink > 1)))
         return write_in_place(path, image, len);
-    if (found == 1) {
-        // Replacing a file is allowed only where overwriting it would be:
-        // a write-protected output stays as it is.
-        int probe = open(target_path, O_WRONLY);
-        if (probe < 0)
-            return -1;
-        close(probe);
-    }
-    int made = write_temp(image, len, found == 1 ? &old : nullptr);
-    if (made < 0)
+    int dir = open_folder(&names);
+    if (dir < 0)
         return write_in_place(path, image, len);
-    if (made == 0)
-        return -1;
-    if (rename(temp_path, target_path) == 0) {
-        sync_folder();
-        return 0;
-    }
-    int err = errno;
-    unlink(temp_path);
-    // A rename the folder refuses (a sticky folder, a file that is a mount
-    // point) says nothing about the file itself, which may still be written
-    // in place.
-    if (err == EACCES || err == EPERM || err == EBUSY || err == EXDEV)
-        return write_in_place(path, image, len);
-    return -1;
+    int err = replace(dir, &names, image, len, found == 1 ? &old : nullptr);
+    close(dir);
+    return err == IN_PLACE ? write_in_place(path, image, len) : err;
 }

@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -223,10 +222,10 @@ int write_image(const char *path, const lcr_image_out *out)
         fwrite(out->buf, 1, out->len, stdout);
         return finish_output();
     }
-    errno = 0;
-    if (write_lcr_output(path, out->buf, out->len) == 0)
+    int err = write_lcr_output(path, out->buf, out->len);
+    if (err == 0)
         return EXIT_OK;
-    report(path, "%s", errno ? strerror(errno) : "cannot write the image");
+    report(path, "%s", strerror(-err));
     return EXIT_TROUBLE;
 }
 

@@ -2,11 +2,17 @@
 # Builds the device's C library, uClibc-ng, from the sources Debian ships in
 # package uclibc-source, with Debian's mipsel-linux-gnu cross compiler, and
 # installs it as a target tree (lib/, usr/lib/, usr/include/) under build/.
+# Configuring never builds the library: this script is the step that does,
+# run by scripts/test.sh and by hand before the first configure of a
+# mipsel-uclibc preset.
 #
 # The tree is kept under a name made from the settings below and the source
 # tarball, so a second run finds it and does nothing; a change of settings
-# builds a new one. build/uclibc/root links to the current tree. Prints the
-# tree's path as its last line.
+# builds a new one beside the old. build/uclibc/root links to the current
+# tree. Each run builds in a folder of its own and renames the finished tree
+# into place, so two runs at once cannot mix their files: the first rename
+# wins and the other run uses that tree. Prints the tree's path as its last
+# line.
 #
 # Usage: scripts/build-uclibc.sh [-q]   (-q: only the path)
 set -eu
@@ -52,32 +58,43 @@ key=$( { basename "$tarball"; settings KH; $triple-gcc -dumpfullversion; cat "$h
     sha256sum | cut -c1-12)
 top=$(pwd)/build/uclibc
 tree=$top/$key/root
-if [ -f "$tree/.complete" ]; then
-    ln -sfn "$key/root" "$top/root"
-    say "uClibc-ng: $tree is up to date"
+
+# Points build/uclibc/root at the tree: a new link renamed over the old one,
+# so a reader never finds the name missing.
+use_tree() {
+    ln -sfn "$key/root" "$top/root.$$"
+    mv -T "$top/root.$$" "$top/root"
     echo "$tree"
+}
+
+if [ -f "$tree/.complete" ]; then
+    say "uClibc-ng: $tree is up to date"
+    use_tree
     exit 0
 fi
 
 start=$SECONDS
-work=$top/$key/work
-rm -rf "$top"  # trees of other settings too
-mkdir -p "$work/kernel-headers" "$tree"
+mkdir -p "$top/$key"
+work=$(mktemp -d "$top/$key/work.XXXXXX")
+# The log stays beside the work folder when the build fails.
+log=$work.log
+trap 'rm -rf "$work"' EXIT
+new=$work/root
+mkdir -p "$work/kernel-headers" "$new"
 # Only the kernel's own headers, so that no glibc header reaches the build.
 for d in linux asm asm-generic mtd; do
     cp -r "/usr/$triple/include/$d" "$work/kernel-headers/"
 done
-say "uClibc-ng: building $(basename "$tarball") into $tree"
+say "uClibc-ng: building $(basename "$tarball") for $tree in $work"
 tar -xJf "$tarball" -C "$work"
 src=$(ls -d "$work"/uClibc-ng-*/)
-log=$work/build.log
 # Byte-swap helpers for release 1 cores, linked ahead of the compiler's
 # libgcc.a (built for release 2) into the library and, from usr/lib, into
 # the programs.
-mkdir -p "$tree/usr/lib"
+mkdir -p "$new/usr/lib"
 $triple-gcc -march=$march -Os -fPIC -c "$helpers_src" -o "$work/mips32-helpers.o"
-$triple-ar rcs "$tree/usr/lib/libmips32helpers.a" "$work/mips32-helpers.o"
-libgcc="$tree/usr/lib/libmips32helpers.a $($triple-gcc -march=$march -print-libgcc-file-name)"
+$triple-ar rcs "$new/usr/lib/libmips32helpers.a" "$work/mips32-helpers.o"
+libgcc="$new/usr/lib/libmips32helpers.a $($triple-gcc -march=$march -print-libgcc-file-name)"
 (
     cd "$src"
     # libc/Makefile.in links the library twice, the second time with the
@@ -98,18 +115,22 @@ libgcc="$tree/usr/lib/libmips32helpers.a $($triple-gcc -march=$march -print-libg
     cat ../settings >> .config
     make ARCH=mips olddefconfig
     make ARCH=mips -j2 LIBGCC="$libgcc"
-    make ARCH=mips PREFIX="$tree" install_headers install_runtime install_dev LIBGCC="$libgcc"
+    make ARCH=mips PREFIX="$new" install_headers install_runtime install_dev LIBGCC="$libgcc"
 ) > "$log" 2>&1 || { tail -n 30 "$log" >&2; echo "uClibc-ng build failed, log: $log" >&2; exit 1; }
 for n in ARCH_LITTLE_ENDIAN=y UCLIBC_HAS_WCHAR=y HAVE_SHARED=y; do
     grep -q "^$n" "$src/.config" || { echo "uClibc-ng .config lost $n" >&2; exit 1; }
 done
-$triple-readelf -d "$tree/lib/libc.so.1" | grep -q 'SONAME.*\[libc.so.1\]' ||
+$triple-readelf -d "$new/lib/libc.so.1" | grep -q 'SONAME.*\[libc.so.1\]' ||
     { echo "uClibc-ng: lib/libc.so.1 is not named libc.so.1" >&2; exit 1; }
 # The kernel's headers go with the library's, as in a device toolchain.
-cp -r "$work/kernel-headers/." "$tree/usr/include/"
-cp "$src/.config" "$tree/.config"
-rm -rf "$src"
-touch "$tree/.complete"
-ln -sfn "$key/root" "$top/root"
+cp -r "$work/kernel-headers/." "$new/usr/include/"
+cp "$src/.config" "$new/.config"
+touch "$new/.complete"
+# rename() puts a folder in place whole or not at all; it fails when another
+# run got there first, and then that run's tree, as complete as this one,
+# is used.
+mv -T "$new" "$tree" 2>/dev/null || [ -f "$tree/.complete" ] ||
+    { echo "uClibc-ng: $tree is there but incomplete (remove it)" >&2; exit 1; }
+rm -f "$log"
 say "uClibc-ng: built in $((SECONDS - start)) s"
-echo "$tree"
+use_tree

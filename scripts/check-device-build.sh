@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Checks the device programs of one or more cross builds and prints their
-# figures:
+# Checks the device programs, burnimg and lcrmerge, of one or more cross
+# builds and prints their figures. The device presets build nothing else;
+# the glibc builds for qemu (mipsel-release, mips) add lcrtool, the host
+# tool, only for their test suites. The figures:
 #   - the shared libraries they need (readelf -d NEEDED): the C library only,
 #     the dynamic loader aside;
 #   - the dynamic symbols they import: only names on cmake/device-symbols.allow;

@@ -42,10 +42,11 @@ stage_mips() {
 }
 # The device build proper, against uClibc-ng: the library is built once
 # into build/uclibc (kept while its settings stay the same), then the
-# programs dynamically (mipsel-uclibc) and statically (mipsel-uclibc-static).
-# The end-to-end tests of the mipsel suite (glibc test programs, see
-# mipsel-release) start the uClibc-ng programs, on qemu's default core and
-# on a 4Kc, a MIPS32 release 1 core.
+# device programs dynamically (mipsel-uclibc) and statically
+# (mipsel-uclibc-static). The end-to-end tests of the mipsel suite (glibc
+# test programs, see mipsel-release) start the uClibc-ng programs, on qemu's
+# default core and on a 4Kc, a MIPS32 release 1 core; lcrtool, a host tool,
+# is the suite's own.
 stage_uclibc() {
     need_pkgs cmake make googletest uclibc-source g++-mipsel-linux-gnu qemu-user || return 1
     local start=$SECONDS
@@ -63,6 +64,7 @@ stage_uclibc() {
 # not run).
 stage_device_checks() {
     need_pkgs cmake make googletest uclibc-source g++-mipsel-linux-gnu g++-mips-linux-gnu || return 1
+    scripts/build-uclibc.sh -q >/dev/null || return 1
     for p in mipsel-release mips mipsel-uclibc mipsel-uclibc-static; do
         [ -f "build/$p/CMakeCache.txt" ] || cmake --preset "$p" >/dev/null || return 1
         cmake --build --preset "$p" >/dev/null || return 1
@@ -74,6 +76,7 @@ stage_device_checks() {
 # fetches the board's kernel and busybox into build/device-cache).
 stage_device() {
     need_pkgs cmake make uclibc-source g++-mipsel-linux-gnu qemu-system-mips cpio &&
+        scripts/build-uclibc.sh -q >/dev/null &&
         cmake --preset mipsel-uclibc-static --fresh >/dev/null &&
         cmake --build --preset mipsel-uclibc-static --target burnimg &&
         tests/device/run.sh --prepare --burnimg build/mipsel-uclibc-static/burnimg/burnimg

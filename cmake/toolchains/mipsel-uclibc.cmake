@@ -1,6 +1,8 @@
 # Cross build for the device against its own C library, uClibc-ng: 32-bit
-# little-endian MIPS32 release 1, Linux. scripts/build-uclibc.sh builds the
-# library into build/uclibc/root on first use (a few minutes) and keeps it.
+# little-endian MIPS32 release 1, Linux. The library is built beforehand, by
+# scripts/build-uclibc.sh (a few minutes, once), into build/uclibc/root;
+# configuring only looks for it, and stops with the command to run when it is
+# not there.
 #
 # Debian's mipsel-linux-gnu compiler is used without its glibc: -nostdinc
 # and -nostdlib, then the library's headers and objects, GCC's own headers
@@ -17,16 +19,19 @@ set(CMAKE_C_COMPILER ${triple}-gcc)
 set(CMAKE_CXX_COMPILER ${triple}-g++)
 
 get_filename_component(devtools_root ${CMAKE_CURRENT_LIST_DIR}/../.. ABSOLUTE)
-# Asked on every configure, so that a change of the library's settings
-# reaches the build; the script returns at once when the tree is there.
-execute_process(COMMAND ${devtools_root}/scripts/build-uclibc.sh -q
-  OUTPUT_VARIABLE root OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "scripts/build-uclibc.sh failed (${status})")
+# The tree build/uclibc/root links to when the build is configured; the
+# build keeps it when a later run of the script builds a tree of other
+# settings. Read by scripts/check-device-build.sh.
+if(NOT DEVTOOLS_UCLIBC_ROOT AND EXISTS ${devtools_root}/build/uclibc/root/.complete)
+  file(REAL_PATH ${devtools_root}/build/uclibc/root root)
+  set(DEVTOOLS_UCLIBC_ROOT ${root} CACHE PATH "uClibc-ng target tree (scripts/build-uclibc.sh)")
 endif()
-# Read by scripts/check-device-build.sh.
-set(DEVTOOLS_UCLIBC_ROOT ${root} CACHE PATH "uClibc-ng target tree (scripts/build-uclibc.sh)" FORCE)
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES DEVTOOLS_STATIC)
+if(NOT EXISTS "${DEVTOOLS_UCLIBC_ROOT}/.complete")
+  message(FATAL_ERROR "no uClibc-ng library in ${devtools_root}/build/uclibc/root: "
+    "build it first with scripts/build-uclibc.sh (a few minutes, once)")
+endif()
+set(root ${DEVTOOLS_UCLIBC_ROOT})
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES DEVTOOLS_STATIC DEVTOOLS_UCLIBC_ROOT)
 
 execute_process(COMMAND ${CMAKE_C_COMPILER} -print-libgcc-file-name
   OUTPUT_VARIABLE libgcc OUTPUT_STRIP_TRAILING_WHITESPACE)

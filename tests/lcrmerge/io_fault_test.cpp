@@ -99,9 +99,11 @@ INSTANTIATE_TEST_SUITE_P(Files, lcrmerge_io, ::testing::Values(
 // Faults while the output is written. The first write misbehaves: a short
 // write is carried on; a write that takes nothing or fails ends the run with
 // the old output in place, and a run cut off there (as by a power cut)
-// leaves it too. No unfinished replacement stays behind in any case. A
-// file system without unnamed files gets a named replacement; the folder is
-// synced after the rename, and one that cannot be synced fails nothing.
+// leaves it too. No unfinished replacement stays behind in any case, and
+// what a run cut off before its rename left is gone, but for the file of a
+// process that still runs (pid 1). A file system without unnamed files gets
+// a named replacement; the folder is synced after the rename, and one that
+// cannot be synced fails nothing.
 TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
 {
     child_faults no_unnamed, sync_error = write_fault(0, ""), sync_kill = write_fault(0, "");
@@ -126,6 +128,8 @@ TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
         write_file(dir.file("a.lcr"), FIRST);
         write_file(dir.file("b.lcr"), SECOND);
         write_file(dir.file("out.lcr"), OLD);
+        write_file(dir.file(".lcrmerge-2147483647-0"), "cut");
+        write_file(dir.file(".lcrmerge-1-0"), "running");
         struct stat before {};
         stat(dir.file("out.lcr").c_str(), &before);
         const std::string report = dir.file("report");
@@ -148,7 +152,7 @@ TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
         stat(dir.file("out.lcr").c_str(), &after);
         // A new table arrives as a new file, never by rewriting the old one.
         EXPECT_EQ(after.st_ino != before.st_ino, c.out == MODE1);
-        EXPECT_EQ(dir_entries(dir.path), (std::set<std::string>{"a.lcr", "b.lcr", "out.lcr", "report"}));
+        EXPECT_EQ(dir_entries(dir.path), (std::set<std::string>{"a.lcr", "b.lcr", "out.lcr", "report", ".lcrmerge-1-0"}));
     }
 }
 

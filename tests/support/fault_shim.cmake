@@ -5,5 +5,3 @@ add_library(fault_shim SHARED ${CMAKE_CURRENT_LIST_DIR}/fault_shim.cpp)
 target_compile_options(fault_shim PRIVATE -fno-sanitize=all)
 target_link_options(fault_shim PRIVATE -fno-sanitize=all)
 target_link_libraries(fault_shim PRIVATE ${CMAKE_DL_LIBS})
-# The O_TMPFILE fallback of a C library without it comes from the program.
-target_include_directories(fault_shim PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../../lcrmerge)

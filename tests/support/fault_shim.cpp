@@ -1,5 +1,5 @@
 // Faults for programs that tests run as child processes. Loaded with
-// LD_PRELOAD, this library stands in for malloc, write, open and fsync and
+// LD_PRELOAD, this library stands in for malloc, write, openat and fsync and
 // makes the calls that the environment names fail:
 //
 //   FAULT_MALLOC_AT=n      the nth malloc call of the process fails
@@ -10,7 +10,7 @@
 //                          "short" (writes half the bytes asked for) or
 //                          "kill" (the process ends by SIGKILL, as in a
 //                          power cut)
-//   FAULT_NO_UNNAMED=1     open refuses unnamed files (O_TMPFILE) with
+//   FAULT_NO_UNNAMED=1     openat refuses unnamed files (O_TMPFILE) with
 //                          EOPNOTSUPP, as some file systems do
 //   FAULT_FOLDER_SYNC=what fsync of a folder fails with EINVAL ("error"), as
 //                          on file systems that cannot sync one, or ends
@@ -37,20 +37,18 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tmpfile_flag.h"
-
 namespace {
 
 using malloc_fn = void *(*)(size_t);
 using free_fn = void (*)(void *);
 using write_fn = ssize_t (*)(int, const void *, size_t);
-using open_fn = int (*)(const char *, int, ...);
+using openat_fn = int (*)(int, const char *, int, ...);
 using fsync_fn = int (*)(int);
 
 malloc_fn real_malloc;
 free_fn real_free;
 write_fn real_write;
-open_fn real_open;
+openat_fn real_openat;
 fsync_fn real_fsync;
 bool no_unnamed;
 const char *folder_sync_as = "";
@@ -102,7 +100,7 @@ __attribute__((constructor)) void start()
     real_malloc = reinterpret_cast<malloc_fn>(dlsym(RTLD_NEXT, "malloc"));
     real_free = reinterpret_cast<free_fn>(dlsym(RTLD_NEXT, "free"));
     real_write = reinterpret_cast<write_fn>(dlsym(RTLD_NEXT, "write"));
-    real_open = reinterpret_cast<open_fn>(dlsym(RTLD_NEXT, "open"));
+    real_openat = reinterpret_cast<openat_fn>(dlsym(RTLD_NEXT, "openat"));
     real_fsync = reinterpret_cast<fsync_fn>(dlsym(RTLD_NEXT, "fsync"));
     if (const char *no = getenv("FAULT_NO_UNNAMED"))
         no_unnamed = no[0] == '1';
@@ -170,25 +168,29 @@ extern "C" ssize_t write(int fd, const void *buf, size_t len)
     return real_write(fd, buf, len);
 }
 
-extern "C" int open(const char *path, int flags, ...)
+extern "C" int openat(int dir, const char *path, int flags, ...)
 {
-    // The mode is there only where the file may be created.
+    // O_TMPFILE holds O_DIRECTORY, and no other open of a folder may write,
+    // so unnamed files are told without the flag, which a C library built
+    // for the device may not define. The mode is there only where the file
+    // may be created.
+    const bool unnamed = (flags & O_DIRECTORY) && (flags & O_ACCMODE) != O_RDONLY;
     mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
+    if ((flags & O_CREAT) || unnamed) {
         va_list args;
         va_start(args, flags);
         mode = va_arg(args, mode_t);
         va_end(args);
     }
-    if (!real_open) {
+    if (!real_openat) {
         errno = EIO;
         return -1;
     }
-    if (no_unnamed && (flags & O_TMPFILE) == O_TMPFILE) {
+    if (no_unnamed && unnamed) {
         errno = EOPNOTSUPP;
         return -1;
     }
-    return real_open(path, flags, mode);
+    return real_openat(dir, path, flags, mode);
 }
 
 extern "C" int fsync(int fd)

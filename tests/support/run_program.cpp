@@ -51,25 +51,33 @@ const char *programs_build()
     return dir && *dir ? dir : nullptr;
 }
 
+// <build>/<name>/<name> as <other build>/<name>/<name>, where that build
+// has the program; "" otherwise. A device build has no lcrtool, the host
+// tool, so this build's own stays in use for it.
+std::string stand_in(const std::string &path)
+{
+    size_t last = path.rfind('/');
+    if (!programs_build() || last == std::string::npos || last == 0)
+        return "";
+    size_t dir = path.rfind('/', last - 1);
+    std::string other = programs_build() + path.substr(dir == std::string::npos ? last : dir);
+    return access(other.c_str(), F_OK) == 0 ? other : "";
+}
+
 std::vector<std::string> program_emulator_words(const std::string &path)
 {
     const char *other = getenv("DEVTOOLS_PROGRAMS_EMULATOR");
-    if (programs_build() && other && path.find('/') != std::string::npos)
+    if (other && !stand_in(path).empty())
         return split(other, ' ');
     return emulator_words();
 }
 
 }  // namespace
 
-// <build>/<name>/<name> becomes <other build>/<name>/<name>; a bare command
-// name is left alone.
 std::string program_path(const std::string &path)
 {
-    size_t last = path.rfind('/');
-    if (!programs_build() || last == std::string::npos || last == 0)
-        return path;
-    size_t dir = path.rfind('/', last - 1);
-    return programs_build() + path.substr(dir == std::string::npos ? last : dir);
+    std::string other = stand_in(path);
+    return other.empty() ? path : other;
 }
 
 std::string fault_shim_path(const std::string &built)

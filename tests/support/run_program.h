@@ -39,7 +39,7 @@ bool running_under_emulator();
 
 // The path a program is started from: `path`, or the same program of the
 // build named by DEVTOOLS_PROGRAMS (another build of these sources, such as
-// the uClibc-ng device build) when that is set.
+// the uClibc-ng device build) when that is set and holds the program.
 std::string program_path(const std::string &path);
 
 // The fault library to preload into the programs: the one built with them
