@@ -3,7 +3,8 @@
 // Input: a flags byte (bit 0 picks the merge mode, bit 1 turns on an
 // allocation failure), two bytes giving where the images split, two bytes
 // naming the allocation of the loads and the merge that fails, then the
-// two images. The target is linked with --wrap=malloc for that failure:
+// two images. The target is linked with --wrap=malloc and the tests'
+// wrap_malloc (tests/support) for that failure:
 //   - a load whose allocation fails returns -1 and leaves its tree as it
 //     was; a merge whose allocation fails either still gives the reference
 //     result (the table of second-set keys is only a shortcut) or, in mode
@@ -29,14 +30,9 @@
 #include "loader.h"
 #include "merge.h"
 #include "tree_check.h"
-
-extern "C" void *__real_malloc(size_t size);
+#include "wrap_malloc.h"
 
 namespace {
-
-long allocations;
-long fail_at;  // the allocation to fail, counted from 1; 0: none
-bool failed;   // whether it has failed
 
 constexpr const char *emergency[] = {"110", "112", "19222"};
 
@@ -86,10 +82,10 @@ size_t trie_nodes_needed(const std::vector<rule> &rules)
 bool load(const uint8_t *image, size_t len, lcr_node **head)
 {
     const rule_set before = read_rule_set(*head);
-    const bool failed_before = failed;
+    const bool failed_before = wrap_malloc_failed();
     int result = load_lcr_image(scratch_image(image, len), head);
     check_tree(*head);
-    if (failed && !failed_before)
+    if (wrap_malloc_failed() && !failed_before)
         require(result == -1, "a load that ran out of memory succeeded");
     if (result != 0)
         require(read_rule_set(*head) == before, "a failed load changed the tree");
@@ -97,15 +93,6 @@ bool load(const uint8_t *image, size_t len, lcr_node **head)
 }
 
 }  // namespace
-
-extern "C" void *__wrap_malloc(size_t size)
-{
-    if (fail_at && ++allocations == fail_at) {
-        failed = true;
-        return nullptr;
-    }
-    return __real_malloc(size);
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -120,11 +107,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     lcr_node *first, *second;
     make_tree(&first);
     make_tree(&second);
-    allocations = 0;
-    failed = false;
-    fail_at = (data[0] & 2) ? (data[3] | data[4] << 8) : 0;
+    wrap_malloc_fail_nth((data[0] & 2) ? (data[3] | data[4] << 8) : 0);
     if (!load(image1, split, &first) || !load(image2, rest - split, &second)) {
-        fail_at = 0;
+        wrap_malloc_disarm();
         drop_tree(&first);
         drop_tree(&second);
         return 0;
@@ -134,13 +119,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::vector<rule> expected_merge = reference_merge(mode, loaded1.rules, loaded2.rules);
 
     int merged_result = mode == 1 ? clear_routes(first, second) : clear_routes2(first, second);
-    fail_at = 0;
+    wrap_malloc_disarm();
     check_tree(first);
     require(read_rule_set(second) == loaded2, "merge changed the second set");
     const rule_set merged = read_rule_set(first);
     require(merged.providers == loaded1.providers, "merge changed the provider names");
     if (merged_result != 0) {
-        require(failed && mode == 2, "merge refused two loaded trees");
+        require(wrap_malloc_failed() && mode == 2, "merge refused two loaded trees");
         for (const rule &r : merged.rules)
             require(std::find(expected_merge.begin(), expected_merge.end(), r) != expected_merge.end(),
                     "a merge that ran out of memory made up a rule");

@@ -25,13 +25,8 @@ lcr_node *make_tree(lcr_node **head)
 
 void drop_tree(lcr_node **head)
 {
-    while (lcr_node *node = *head) {
-        *head = node->next;
-        if (node->next)
-            node->next->prev = nullptr;
-        node->next = nullptr;
-        kelmar_free_node(node);
-    }
+    kelmar_free_list(*head);
+    *head = nullptr;
 }
 
 void check_tree(lcr_node *head)

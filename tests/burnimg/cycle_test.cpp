@@ -107,6 +107,12 @@ void refuse_writes(std::function<bool(size_t, size_t)> refused, ssize_t result, 
     };
 }
 
+// Makes every write that covers byte `bad` act as refuse_writes says.
+void refuse_byte(size_t bad, ssize_t result, int err)
+{
+    refuse_writes([bad](size_t pos, size_t len) { return pos <= bad && bad < pos + len; }, result, err);
+}
+
 // A device of `end` bytes: a write reaching past the end is cut short there,
 // and one starting at the end fails with ENOSPC.
 void device_end(size_t end)
@@ -136,6 +142,10 @@ void corrupt_first_byte(size_t cycles)
 
 const std::string mismatch_cycle =
     cycle_head + "...\n" + closing + "check firmware on: tgt check firmware read error (cmp error)";
+// A cycle whose comparison finds the target short, then a clean one.
+const std::string short_then_clean = cycle_head + "...\n" + closing +
+                                     "check firmware on: tgt check firmware read error (len error)" + cycle_head +
+                                     "...\n" + closing + checked + "P: successful!\n";
 
 // The fill after the 149992 bytes of a clean copy, up to 0x40000.
 const std::vector<std::string> fill_args = {"img", "tgt", "-f", "0x40000"};
@@ -183,12 +193,7 @@ INSTANTIATE_TEST_SUITE_P(Seam, Fault, ::testing::Values(
                fill_head + "P: write error -1 errno " + std::to_string(ENOSPC) + "\n" + closing +
                    "P: successful!\n",
                0, expected_target(image, before, fill_from, 70000)},
-    fault_case{"FillEndsAtAFailingByteInsideAChunk",
-               [] {
-                   const size_t bad = fill_from + 100001;
-                   refuse_writes([bad](size_t pos, size_t len) { return pos <= bad && bad < pos + len; },
-                                 -1, EIO);
-               },
+    fault_case{"FillEndsAtAFailingByteInsideAChunk", [] { refuse_byte(fill_from + 100001, -1, EIO); },
                fill_args, fill_head + "P: write error -1 errno " + eio + "\n" + closing + "P: successful!\n",
                0, expected_target(image, before, fill_from, 100001)},
     fault_case{"FillEndsWhereWritesTakeNothing",
@@ -205,11 +210,7 @@ INSTANTIATE_TEST_SUITE_P(Seam, Fault, ::testing::Values(
                -1, expected_target(image, before, 0, 0x40000)},
     // A fill write that takes nothing at one byte, while the writes beyond
     // it would be taken, still ends the fill there.
-    fault_case{"FillEndsAtAByteThatTakesNothing",
-               [] {
-                   const size_t bad = fill_from + 100;
-                   refuse_writes([bad](size_t pos, size_t len) { return pos <= bad && bad < pos + len; }, 0, 0);
-               },
+    fault_case{"FillEndsAtAByteThatTakesNothing", [] { refuse_byte(fill_from + 100, 0, 0); },
                fill_args, fill_head + "P: write error 0 errno 0\n" + closing + "P: successful!\n",
                0, expected_target(image, before, fill_from, 100)},
     fault_case{"ShortWritesAreCarriedOn",
@@ -236,10 +237,7 @@ INSTANTIATE_TEST_SUITE_P(Seam, Fault, ::testing::Values(
     // error, and the whole cycle runs again.
     fault_case{"ReadErrorInTheComparison",
                [] { fail_read(2, "tgt"); },
-               {"img", "tgt", "-c"},
-               cycle_head + "...\n" + closing + "check firmware on: tgt check firmware read error (len error)" +
-                   cycle_head + "...\n" + closing + checked + "P: successful!\n",
-               0, expected_target(image, before, 149992, 0)},
+               {"img", "tgt", "-c"}, short_then_clean, 0, expected_target(image, before, 149992, 0)},
     // Both sides come back equally short of the chunk asked for; the bytes
     // beyond what they read must not count as compared.
     fault_case{"EqualShortReadsFailTheComparison",
@@ -250,10 +248,7 @@ INSTANTIATE_TEST_SUITE_P(Seam, Fault, ::testing::Values(
                        return std::nullopt;
                    };
                },
-               {"img", "tgt", "-c", "-u"},
-               cycle_head + "...\n" + closing + "check firmware on: tgt check firmware read error (len error)" +
-                   cycle_head + "...\n" + closing + checked + "P: successful!\n",
-               0, image},
+               {"img", "tgt", "-c", "-u"}, short_then_clean, 0, image},
     fault_case{"TargetUnreadableOnce",
                [] {
                    fake::on_open = [n = 0](const std::string &path, int flags) mutable
@@ -263,10 +258,7 @@ INSTANTIATE_TEST_SUITE_P(Seam, Fault, ::testing::Values(
                        return std::nullopt;
                    };
                },
-               {"img", "tgt", "-c"},
-               cycle_head + "...\n" + closing + "check firmware on: tgt check firmware read error (len error)" +
-                   cycle_head + "...\n" + closing + checked + "P: successful!\n",
-               0, expected_target(image, before, 149992, 0)},
+               {"img", "tgt", "-c"}, short_then_clean, 0, expected_target(image, before, 149992, 0)},
     // A target that cannot be opened when a failed comparison starts the
     // next cycle ends the run at once, silently.
     fault_case{"TargetOpenFailingOnTheRetry",

@@ -1,6 +1,6 @@
-// lcrmerge against input files that cannot be read and against outputs that
-// name the inputs. A run that fails leaves the output as it was and prints
-// nothing; a run whose output names an input reads that input whole first.
+// lcrmerge against faults of the file system: writes and folder syncs that
+// fail or are cut off, and an input that arrives in pieces. A run that
+// fails leaves the output as it was and prints nothing.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -13,10 +13,9 @@
 #include <set>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "fault_env.h"
-#include "image_writer.h"
+#include "merge_example.h"
 #include "run_program.h"
 
 namespace {
@@ -30,71 +29,6 @@ bool has_unnamed_files(const std::string &dir)
     close(fd);
     return true;
 }
-
-std::string image(std::initializer_list<std::pair<const char *, uint8_t>> rules)
-{
-    image_writer img;
-    img.provider_name(1, "Fernruf").provider_name(3, "Sparwahl");
-    for (const auto &[number, area] : rules)
-        img.add_number(number, area);
-    return img.bytes;
-}
-
-// Area bytes: 0 = provider 0, 3 = route 2, 13 = provider 3, 2 = route 1,
-// 64 = no timetable.
-const std::string FIRST = image({{"0301", 3}, {"0302", 13}, {"110", 0}, {"0900", 64}});
-const std::string SECOND = image({{"0301", 3}, {"0302", 13}, {"110", 0}, {"0800", 2}});
-const std::string OLD = "old output bytes\n";
-
-struct io_case {
-    const char *name;
-    std::vector<std::string> args;  // run in a folder holding a.lcr (FIRST), b.lcr (SECOND), out.lcr (OLD)
-    int status;
-    std::string a, b, out;          // the three files afterwards
-};
-
-void PrintTo(const io_case &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
-class lcrmerge_io : public ::testing::TestWithParam<io_case> {};
-
-TEST_P(lcrmerge_io, Row)
-{
-    const io_case &c = GetParam();
-    scratch_dir dir;
-    write_file(dir.file("a.lcr"), FIRST);
-    write_file(dir.file("b.lcr"), SECOND);
-    write_file(dir.file("out.lcr"), OLD);
-    ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0700), 0);
-    run_options opts;
-    opts.cwd = dir.path;
-    run_result r = run_program(LCRMERGE_PATH, c.args, opts);
-    EXPECT_EQ(r.exit_code, c.status);
-    EXPECT_EQ(r.out + r.err, "");
-    EXPECT_TRUE(read_file(dir.file("a.lcr")) == c.a) << "a.lcr";
-    EXPECT_TRUE(read_file(dir.file("b.lcr")) == c.b) << "b.lcr";
-    EXPECT_TRUE(read_file(dir.file("out.lcr")) == c.out) << "out.lcr";
-}
-
-// Mode 1 of a set against itself keeps the rules with provider 0; mode 2
-// removes them but for the emergency number, and adds 112 and 19222.
-const std::string SELF1 = image({{"0301", 3}, {"0900", 64}, {"110", 0}});
-const std::string SELF2 = image({{"0302", 13}, {"110", 0}, {"112", 0}, {"19222", 0}});
-const std::string MODE1 = image({{"0301", 3}, {"110", 0}});
-
-INSTANTIATE_TEST_SUITE_P(Files, lcrmerge_io, ::testing::Values(
-    // A folder opens for reading, and then the read fails.
-    io_case{"FirstInputUnreadable", {"1", "folder", "b.lcr", "out.lcr"}, 1, FIRST, SECOND, OLD},
-    io_case{"SecondInputUnreadable", {"1", "a.lcr", "folder", "out.lcr"}, 1, FIRST, SECOND, OLD},
-    io_case{"EmptyInput", {"2", "a.lcr", "/dev/null", "out.lcr"}, 1, FIRST, SECOND, OLD},
-    io_case{"OutputIsSecondInput", {"1", "a.lcr", "b.lcr", "b.lcr"}, 0, FIRST, MODE1, OLD},
-    io_case{"BothInputsAreTheOutputMode1", {"1", "a.lcr", "a.lcr", "a.lcr"}, 0, SELF1, SECOND, OLD},
-    io_case{"BothInputsAreTheOutputMode2", {"2", "a.lcr", "a.lcr", "a.lcr"}, 0, SELF2, SECOND, OLD},
-    // A failed run whose output names an input leaves that input whole.
-    io_case{"FailedRunKeepsInputThatIsOutput", {"3", "a.lcr", "b.lcr", "a.lcr"}, 1, FIRST, SECOND, OLD}),
-    [](const auto &info) { return std::string(info.param.name); });
 
 // Faults while the output is written. The first write misbehaves: a short
 // write is carried on; a write that takes nothing or fails ends the run with

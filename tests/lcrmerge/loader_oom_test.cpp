@@ -25,16 +25,13 @@ outcome load_failing(const std::string &path, long nth)
     lcr_node *head = nullptr;
     build_lcr_skeleton(&head);
     add_group(&head, {"999", 1, 0});
-    wrap_malloc_fail_nth(nth);
-    int result = load_lcr_image(path.c_str(), &head);
-    wrap_malloc_disarm();
+    int result = with_nth_malloc_failing(nth, [&] { return load_lcr_image(path.c_str(), &head); });
     outcome out{result, rules_text(head)};
     kelmar_free_node(head);
     // With every node freed no block of nodes is left, so a new node needs
     // a malloc of its own.
-    wrap_malloc_fail_nth(1);
-    EXPECT_EQ(kelmar_alloc_node(nullptr, &head, NODE_ROUTING), nullptr) << "allocation " << nth;
-    wrap_malloc_disarm();
+    EXPECT_EQ(with_nth_malloc_failing(1, [&] { return kelmar_alloc_node(nullptr, &head, NODE_ROUTING); }), nullptr)
+        << "allocation " << nth;
     return out;
 }
 

@@ -17,9 +17,7 @@ TEST(MergeOutOfMemory, AddRuleLeavesNoHalfBuiltRule)
     for (long nth = 1; nth <= 5; nth++) {
         lcr_node *head = nullptr;
         build_lcr_skeleton(&head);
-        wrap_malloc_fail_nth(nth);
-        int result = add_rule(head, &head, "112", -2, 0);
-        wrap_malloc_disarm();
+        int result = with_nth_malloc_failing(nth, [&] { return add_rule(head, &head, "112", -2, 0); });
         EXPECT_EQ(result, nth <= 4 ? -1 : 0) << nth;
         EXPECT_EQ(rules_text(head), nth <= 4 ? "" : "112/-2/0;") << nth;
         kelmar_free_list(head);
@@ -33,9 +31,8 @@ TEST(MergeOutOfMemory, ModeTwoFailsWhenAnEmergencyRuleIsMissing)
     lcr_node *set1 = nullptr, *set2 = nullptr;
     build_lcr_skeleton(&set1);
     build_lcr_skeleton(&set2);
-    wrap_malloc_fail_nth(3);  // the "Provider" node of the rule for 110
-    EXPECT_EQ(clear_routes2(set1, set2), -1);
-    wrap_malloc_disarm();
+    // The third allocation is the "Provider" node of the rule for 110.
+    EXPECT_EQ(with_nth_malloc_failing(3, [&] { return clear_routes2(set1, set2); }), -1);
     EXPECT_EQ(rules_text(set1), "112/-2/0;19222/-2/0;");
     kelmar_free_list(set1);
     kelmar_free_list(set2);
@@ -54,9 +51,8 @@ TEST(MergeOutOfMemory, KeyTableIsOnlyAShortcut)
                 add_rule(set1, &set1, n, 2, 0);
             for (const char *n : {"0301", "110", "0800"})
                 add_rule(set2, &set2, n, 2, 0);
-            wrap_malloc_fail_nth(nth);
-            EXPECT_EQ(mode == 1 ? clear_routes(set1, set2) : clear_routes2(set1, set2), 0);
-            wrap_malloc_disarm();
+            auto merge = [&] { return mode == 1 ? clear_routes(set1, set2) : clear_routes2(set1, set2); };
+            EXPECT_EQ(with_nth_malloc_failing(nth, merge), 0);
             EXPECT_EQ(rules_text(set1), mode == 1 ? "0301/2/0;110/2/0;" : "0302/2/0;110/2/0;0900/2/0;112/-2/0;19222/-2/0;") << mode << " " << nth;
             kelmar_free_list(set1);
             kelmar_free_list(set2);

@@ -15,11 +15,7 @@ namespace {
 struct merge_fixture : ::testing::Test {
     lcr_node *set1 = nullptr;
     lcr_node *set2 = nullptr;
-    merge_fixture()
-    {
-        build_lcr_skeleton(&set1);
-        build_lcr_skeleton(&set2);
-    }
+    merge_fixture() { reset(); }
     ~merge_fixture() override
     {
         kelmar_free_list(set1);
@@ -42,6 +38,9 @@ struct merge_fixture : ::testing::Test {
         build_lcr_skeleton(&set2);
     }
     int run(int mode) { return mode == 1 ? clear_routes(set1, set2) : clear_routes2(set1, set2); }
+    // Fresh sets holding `first` and `second`, merged in `mode`: the rules
+    // left in the first set.
+    std::string merged(int mode, const std::vector<rule> &first, const std::vector<rule> &second);
 };
 
 // The rules under "Routing" as rules_text gives them; also checks the
@@ -52,10 +51,13 @@ std::string rules_of(lcr_node *head)
     return rules_text(head);
 }
 
-// Route of the filler number n in NumberHeldUnderSeveralRoutes: its last digit.
-int32_t last_digit_route(const std::string &n)
+std::string merge_fixture::merged(int mode, const std::vector<rule> &first, const std::vector<rule> &second)
 {
-    return n.back() - '0';
+    reset();
+    add_all(set1, first);
+    add_all(set2, second);
+    EXPECT_EQ(run(mode), 0);
+    return rules_of(set1);
 }
 
 TEST(SameProvider, OnlyTheFirstRulesProviderCounts)
@@ -76,11 +78,7 @@ TEST_F(merge_fixture, WorkedExampleBothModes)
     struct row { int mode; const char *expected; };
     for (const row &r : {row{1, "0301/2/0;110/-2/0;"},
                          row{2, "0302/-2/3;110/-2/0;0900/-3/0;112/-2/0;19222/-2/0;"}}) {
-        reset();
-        add_all(set1, first);
-        add_all(set2, second);
-        EXPECT_EQ(run(r.mode), 0);
-        EXPECT_EQ(rules_of(set1), r.expected) << "mode " << r.mode;
+        EXPECT_EQ(merged(r.mode, first, second), r.expected) << "mode " << r.mode;
         EXPECT_EQ(rules_of(set2), "0301/2/0;0302/-2/3;110/-2/0;0800/1/0;");
     }
 }
@@ -105,12 +103,8 @@ TEST_F(merge_fixture, MatchingRules)
     };
     for (const row &r : rows) {
         for (int mode : {1, 2}) {
-            reset();
-            add(set1, r.a);
-            add(set2, r.b);
-            ASSERT_EQ(run(mode), 0);
             // Mode 2 always appends the three emergency rules.
-            const std::string left = rules_of(set1);
+            const std::string left = merged(mode, {r.a}, {r.b});
             bool kept = std::count(left.begin(), left.end(), ';') == (mode == 1 ? 1 : 4);
             EXPECT_EQ(kept, mode == 1 ? r.match : !r.match) << r.what << ", mode " << mode;
         }
@@ -122,15 +116,14 @@ TEST_F(merge_fixture, MatchingRules)
 // has its route.
 TEST_F(merge_fixture, NumberHeldUnderSeveralRoutes)
 {
-    std::vector<std::string> numbers;
-    for (int i = 0; i < 300; i++)
-        numbers.push_back(std::to_string(1000 + 7 * i));
-    for (const std::string &n : numbers)
-        add(set2, {n, last_digit_route(n), 0});
-    add_all(set2, {{"0301", 1, 0}, {"0301", 2, 0}, {"0301", 3, 0}});
-    add_all(set1, {{"0301", 3, 0}, {"0301", 4, 0}, {"1000", 0, 0}, {"1007", 0, 0}, {"1014", 4, 0}});
-    ASSERT_EQ(clear_routes(set1, set2), 0);
-    EXPECT_EQ(rules_of(set1), "0301/3/0;1000/0/0;1014/4/0;");
+    std::vector<rule> second;
+    for (int i = 0; i < 300; i++) {
+        const std::string n = std::to_string(1000 + 7 * i);
+        second.push_back({n, n.back() - '0', 0});  // the filler's route is its last digit
+    }
+    second.insert(second.end(), {{"0301", 1, 0}, {"0301", 2, 0}, {"0301", 3, 0}});
+    EXPECT_EQ(merged(1, {{"0301", 3, 0}, {"0301", 4, 0}, {"1000", 0, 0}, {"1007", 0, 0}, {"1014", 4, 0}}, second),
+              "0301/3/0;1000/0/0;1014/4/0;");
 }
 
 TEST_F(merge_fixture, LaterNamesakeChildCounts)
@@ -148,11 +141,11 @@ TEST_F(merge_fixture, LaterNamesakeChildCounts)
 
 TEST_F(merge_fixture, ConsecutiveRemovalsVisitEveryRuleOnce)
 {
-    add_all(set1, {{"1", -3, 0}, {"2", -3, 0}, {"3", 1, 0}, {"4", -3, 0}, {"5", -3, 0},
-                   {"6", -3, 0}, {"7", 1, 0}, {"8", -3, 0}});
-    add_all(set2, {{"3", 1, 0}, {"7", 1, 0}});
-    EXPECT_EQ(clear_routes(set1, set2), 0);
-    EXPECT_EQ(rules_of(set1), "3/1/0;7/1/0;");
+    EXPECT_EQ(merged(1,
+                     {{"1", -3, 0}, {"2", -3, 0}, {"3", 1, 0}, {"4", -3, 0}, {"5", -3, 0}, {"6", -3, 0},
+                      {"7", 1, 0}, {"8", -3, 0}},
+                     {{"3", 1, 0}, {"7", 1, 0}}),
+              "3/1/0;7/1/0;");
 
     add_all(set2, {{"1", -3, 0}, {"2", -3, 0}, {"4", -3, 0}});
     add_all(set1, {{"1", -3, 0}, {"2", -3, 0}, {"4", -3, 0}, {"9", 0, 0}});
@@ -162,9 +155,7 @@ TEST_F(merge_fixture, ConsecutiveRemovalsVisitEveryRuleOnce)
 
 TEST_F(merge_fixture, ModeOneAgainstNoRulesKeepsOnlyTheSkeleton)
 {
-    add_all(set1, {{"110", -2, 0}, {"0301", 2, 0}});
-    EXPECT_EQ(clear_routes(set1, set2), 0);
-    EXPECT_EQ(rules_of(set1), "");
+    EXPECT_EQ(merged(1, {{"110", -2, 0}, {"0301", 2, 0}}, {}), "");
     EXPECT_EQ(rule_tree_fault(set1), "");  // "Version" and ten "Provider" nodes
 }
 
@@ -172,17 +163,12 @@ TEST_F(merge_fixture, EmergencyNumbersAndNearMisses)
 {
     const std::vector<rule> rules = {{"110", -2, 0}, {"1100", -2, 0}, {"11", -2, 0}, {"112", 3, 0},
                                           {"0112", -2, 0}, {"19222", -3, 0}, {"1922", -3, 0}};
-    add_all(set1, rules);
-    add_all(set2, rules);
-    EXPECT_EQ(clear_routes2(set1, set2), 0);
-    EXPECT_EQ(rules_of(set1), "110/-2/0;112/3/0;19222/-3/0;");
+    EXPECT_EQ(merged(2, rules, rules), "110/-2/0;112/3/0;19222/-3/0;");
 }
 
 TEST_F(merge_fixture, MissingEmergencyRulesAreAppendedInOrder)
 {
-    add_all(set1, {{"112", 5, 0}, {"0301", -2, 4}});
-    EXPECT_EQ(clear_routes2(set1, set2), 0);
-    EXPECT_EQ(rules_of(set1), "112/5/0;0301/-2/4;110/-2/0;19222/-2/0;");
+    EXPECT_EQ(merged(2, {{"112", 5, 0}, {"0301", -2, 4}}, {}), "112/5/0;0301/-2/4;110/-2/0;19222/-2/0;");
 
     // Added rules carry their children in the order Route, Provider, Number.
     lcr_node *routing = lcr_find_sibling(set1, NODE_ROUTING);
@@ -197,10 +183,8 @@ TEST_F(merge_fixture, MissingEmergencyRulesAreAppendedInOrder)
 
 TEST_F(merge_fixture, ModeTwoTwiceChangesNothing)
 {
-    add_all(set1, {{"0301", 2, 0}, {"0302", -2, 3}, {"110", -2, 0}, {"0900", -3, 0}});
-    add_all(set2, {{"0301", 2, 0}, {"110", -2, 0}, {"112", -2, 0}});
-    EXPECT_EQ(clear_routes2(set1, set2), 0);
-    const std::string once = rules_of(set1);
+    const std::string once = merged(2, {{"0301", 2, 0}, {"0302", -2, 3}, {"110", -2, 0}, {"0900", -3, 0}},
+                                    {{"0301", 2, 0}, {"110", -2, 0}, {"112", -2, 0}});
     EXPECT_EQ(clear_routes2(set1, set2), 0);
     EXPECT_EQ(rules_of(set1), once);
 }

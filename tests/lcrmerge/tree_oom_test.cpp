@@ -23,9 +23,7 @@ TEST(TreeOutOfMemory, SkeletonIsWholeOrAbsent)
             SCOPED_TRACE("allocation " + std::to_string(nth) + (other_first ? " after another node" : ""));
             lcr_node *head = nullptr;
             lcr_node *other = other_first ? kelmar_alloc_node(nullptr, &head, "Other") : nullptr;
-            wrap_malloc_fail_nth(nth);
-            int result = build_lcr_skeleton(&head);
-            wrap_malloc_disarm();
+            int result = with_nth_malloc_failing(nth, [&] { return build_lcr_skeleton(&head); });
             lcr_node *routing = lcr_find_sibling(head, NODE_ROUTING);
             if (nth <= 12) {
                 EXPECT_EQ(result, -1);
@@ -38,15 +36,7 @@ TEST(TreeOutOfMemory, SkeletonIsWholeOrAbsent)
                 ASSERT_EQ(result, 0);
                 EXPECT_EQ(rule_tree_fault(head), "");
             }
-            // The sanitizer and memcheck builds see anything left behind.
-            while (head) {
-                lcr_node *next = head->next;
-                head->next = nullptr;
-                if (next)
-                    next->prev = nullptr;
-                kelmar_free_node(head);
-                head = next;
-            }
+            kelmar_free_list(head);  // the sanitizer and memcheck builds see anything left behind
         }
     }
 }
@@ -58,10 +48,7 @@ TEST(TreeOutOfMemory, ReservedNodesComeFromOneBlock)
 {
     ASSERT_TRUE(lcr_reserve_nodes(3));
     auto create_failing_malloc = [](lcr_node *parent, lcr_node **head) {
-        wrap_malloc_fail_nth(1);
-        lcr_node *node = kelmar_alloc_node(parent, head, NODE_GROUP);
-        wrap_malloc_disarm();
-        return node;
+        return with_nth_malloc_failing(1, [&] { return kelmar_alloc_node(parent, head, NODE_GROUP); });
     };
     lcr_node *head = nullptr;
     lcr_node *routing = create_failing_malloc(nullptr, &head);

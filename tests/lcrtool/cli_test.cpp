@@ -39,30 +39,10 @@ void PrintTo(const cli_case &c, std::ostream *os)
 
 // Providers 0 and 3 named; "12" with route 3 (area 4), "19" with provider 2
 // (area 12).
-std::string two_rules()
-{
-    image_writer img;
-    img.provider_name(0, "Telco").provider_name(3, "Arcor").add_number("12", 4).add_number("19", 12);
-    return img.bytes;
-}
+const std::string TWO_RULES = image_of({{"12", 4}, {"19", 12}}, {{0, "Telco"}, {3, "Arcor"}});
 
 const std::string TWO_RULES_DUMP =
     dump_head({{0, "Telco"}, {3, "Arcor"}}) + "12\t3\t0\t4\n19\t-2\t2\t12\n";
-
-std::string image_of(const std::vector<std::pair<std::string, uint8_t>> &numbers)
-{
-    image_writer img;
-    for (const auto &[digits, area] : numbers)
-        img.add_number(digits, area);
-    return img.bytes;
-}
-
-std::string version_word(uint32_t v, size_t len)
-{
-    image_writer img;
-    img.version(v).resize(len);
-    return img.bytes;
-}
 
 // Root -> record 1 -> record 1 again: a trie that is no tree.
 std::string looping_trie()
@@ -192,10 +172,10 @@ std::vector<cli_case> cases()
         {"no_arguments", {}, {}, "", USAGE, 2},
         {"help", {"-h"}, {}, USAGE, "", 0},
         {"unknown_command", {"show", "a.lcr"}, {}, "", "lcrtool: unknown command 'show'\n" + USAGE, 2},
-        {"dump_extra_argument", {"dump", "a.lcr", "b.lcr"}, {{"a.lcr", two_rules()}}, "", USAGE, 2},
+        {"dump_extra_argument", {"dump", "a.lcr", "b.lcr"}, {{"a.lcr", TWO_RULES}}, "", USAGE, 2},
 
         // dump
-        {"dump_names_and_rules", {"dump", "a.lcr"}, {{"a.lcr", two_rules()}}, TWO_RULES_DUMP, "", 0},
+        {"dump_names_and_rules", {"dump", "a.lcr"}, {{"a.lcr", TWO_RULES}}, TWO_RULES_DUMP, "", 0},
         {"dump_empty_image", {"dump", "a.lcr"}, {{"a.lcr", image_writer().bytes}}, dump_head(), "", 0},
         {"dump_in_trie_order",
          {"dump", "a.lcr"},
@@ -217,9 +197,9 @@ std::vector<cli_case> cases()
          "",
          0},
         {"dump_missing_file", {"dump", "nope.lcr"}, {}, "", "lcrtool: nope.lcr: No such file or directory\n", 2},
-        {"dump_wrong_version", {"dump", "a.lcr"}, {{"a.lcr", version_word(4, 5892)}}, "",
+        {"dump_wrong_version", {"dump", "a.lcr"}, {{"a.lcr", image_writer().version(4).bytes}}, "",
          "lcrtool: a.lcr: not a version-3 lcr image (version word 4)\n", 2},
-        {"dump_too_short", {"dump", "a.lcr"}, {{"a.lcr", version_word(3, 100)}}, "",
+        {"dump_too_short", {"dump", "a.lcr"}, {{"a.lcr", image_writer().resize(100).bytes}}, "",
          "lcrtool: a.lcr: too short for an lcr image (100 bytes)\n", 2},
         {"dump_empty_file", {"dump", "a.lcr"}, {{"a.lcr", ""}}, "",
          "lcrtool: a.lcr: too short for an lcr image (0 bytes)\n", 2},
@@ -232,13 +212,13 @@ std::vector<cli_case> cases()
         {"build_two_rules",
          {"build", "in.txt", "out.lcr"},
          {{"in.txt", "provider\t0\tTelco\nprovider\t3\tArcor\n19\t-2\t2\t12\n12\t3\t0\n"}},
-         "", "", 0, "out.lcr", two_rules()},
+         "", "", 0, "out.lcr", TWO_RULES},
         {"build_lenient_layout",
          {"build", "in.txt", "out.lcr"},
          {{"in.txt",
            "# routing table\r\n\r\n   \nprovider 0 Telco\r\nnumber route provider area\n"
            "  12   3 0 4 # route 3\r\n\t# indented comment\n19 -2 2\t#provider 2\nprovider\t3\tArcor\n"}},
-         "", "", 0, "out.lcr", two_rules()},
+         "", "", 0, "out.lcr", TWO_RULES},
         {"build_replaces_existing_image", {"build", "in.txt", "out.lcr"}, {{"in.txt", ""}, {"out.lcr", "old"}}, "",
          "", 0, "out.lcr", image_writer().bytes},
         {"build_over_its_own_text", {"build", "in.txt", "in.txt"}, {{"in.txt", "19\t-2\t2\n"}}, "", "", 0, "in.txt",
@@ -356,7 +336,7 @@ std::vector<cli_case> cases()
          "provider\t0\tTelco\tTelco2\nprovider\t9\t\tZ\\t\n",
          "",
          1},
-        {"diff_missing_file", {"diff", "a.lcr", "b.lcr"}, {{"b.lcr", two_rules()}}, "",
+        {"diff_missing_file", {"diff", "a.lcr", "b.lcr"}, {{"b.lcr", TWO_RULES}}, "",
          "lcrtool: a.lcr: No such file or directory\n", 2},
         // lookup: the longest prefix that ends a rule decides.
         {"lookup_rules",
@@ -380,12 +360,12 @@ std::vector<cli_case> cases()
          {{"a.lcr", image_writer().add_number("12", 4).set_child(2, 3, 0xFFFF).set_child(2, 4, 600).bytes}},
          "123\t12\t3\t0\t4\troute 3\n1245\t12\t3\t0\t4\troute 3\n", "", 0},
         {"lookup_empty_image", {"lookup", "a.lcr", "110"}, {{"a.lcr", image_writer().bytes}}, "110\t-\n", "", 1},
-        {"lookup_wrong_version", {"lookup", "a.lcr", "110"}, {{"a.lcr", version_word(4, 5892)}}, "",
+        {"lookup_wrong_version", {"lookup", "a.lcr", "110"}, {{"a.lcr", image_writer().version(4).bytes}}, "",
          "lcrtool: a.lcr: not a version-3 lcr image (version word 4)\n", 2},
         {"lookup_without_number", {"lookup", "a.lcr"}, {{"a.lcr", lookup_image()}}, "", USAGE, 2},
         {"lookup_empty_number", {"lookup", "a.lcr", ""}, {{"a.lcr", lookup_image()}}, "", "lcrtool: empty number\n", 2},
         {"lookup_from_a_pipe", {"lookup", "/dev/stdin", "129"}, {}, "129\t12\t3\t0\t4\troute 3\n", "", 0, "",
-         std::nullopt, two_rules()},
+         std::nullopt, TWO_RULES},
 
         // check: what the loader passes over or a merge changes, a line
         // each; every file is checked, and the worst outcome decides.
@@ -393,7 +373,7 @@ std::vector<cli_case> cases()
         {"check_cut_file", {"check", "a.lcr"}, {{"a.lcr", sample.substr(0, 6353)}}, CUT_SAMPLE_CHECK, "", 1},
         {"check_junk_appended",
          {"check", "a.lcr", "nope.lcr", "b.lcr"},
-         {{"a.lcr", two_rules() + "junk"}, {"b.lcr", route0_image(full) + std::string(100, 'x')}},
+         {{"a.lcr", TWO_RULES + "junk"}, {"b.lcr", route0_image(full) + std::string(100, 'x')}},
          "a.lcr: 5980 bytes, not 5892 + 21n: the last 4 bytes, too few for a record, are ignored\n"
          "b.lcr: 16471 bytes, more than the 16392 a reader takes: the 79 after them are ignored\n"
          "b.lcr: records that no link reaches: 1, the first record 499\n",
@@ -414,7 +394,7 @@ std::vector<cli_case> cases()
          "", 1},
         {"check_without_image", {"check"}, {}, "", USAGE, 2},
 
-        {"diff_names_every_bad_file", {"diff", "a.lcr", "b.lcr"}, {{"b.lcr", version_word(2, 5892)}}, "",
+        {"diff_names_every_bad_file", {"diff", "a.lcr", "b.lcr"}, {{"b.lcr", image_writer().version(2).bytes}}, "",
          "lcrtool: a.lcr: No such file or directory\nlcrtool: b.lcr: not a version-3 lcr image (version word 2)\n", 2},
     };
 }

@@ -132,3 +132,14 @@ std::string layout_image(const std::vector<trie_record> &records)
             img.set_child(static_cast<uint32_t>(i), digit, static_cast<uint16_t>(child));
     return img.bytes;
 }
+
+std::string image_of(const std::vector<std::pair<std::string, uint8_t>> &numbers,
+                     const std::map<int, std::string> &names)
+{
+    image_writer img;
+    for (const auto &[p, name] : names)
+        img.provider_name(p, name);
+    for (const auto &[digits, area] : numbers)
+        img.add_number(digits, area);
+    return img.bytes;
+}

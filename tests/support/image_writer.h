@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -66,3 +67,8 @@ struct trie_record {
 // The bytes of an image without names whose trie is exactly `records`, as
 // a rule set with those records should compile to.
 std::string layout_image(const std::vector<trie_record> &records);
+
+// The bytes of an image holding the provider names given by provider number
+// and the (number, area byte) pairs, inserted in that order by add_number.
+std::string image_of(const std::vector<std::pair<std::string, uint8_t>> &numbers,
+                     const std::map<int, std::string> &names = {});

@@ -6,9 +6,11 @@ extern "C" void *__real_malloc(size_t size);
 
 namespace {
 
-// Allocations made since counting began, and the one to fail (0: none).
+// Allocations made since counting began, the one to fail (0: none) and
+// whether it has failed.
 long allocations = 0;
 long fail_at = 0;
+bool failed = false;
 
 }  // namespace
 
@@ -16,8 +18,10 @@ long fail_at = 0;
 // one succeeds until the test disarms.
 extern "C" void *__wrap_malloc(size_t size)
 {
-    if (fail_at && ++allocations == fail_at)
+    if (fail_at && ++allocations == fail_at) {
+        failed = true;
         return nullptr;
+    }
     return __real_malloc(size);
 }
 
@@ -25,6 +29,7 @@ void wrap_malloc_fail_nth(long nth)
 {
     allocations = 0;
     fail_at = nth;
+    failed = false;
 }
 
 void wrap_malloc_disarm()
@@ -32,7 +37,7 @@ void wrap_malloc_disarm()
     fail_at = 0;
 }
 
-long wrap_malloc_count()
+bool wrap_malloc_failed()
 {
-    return allocations;
+    return failed;
 }

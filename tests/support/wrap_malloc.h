@@ -6,6 +6,8 @@
 //   wrap_malloc_fail_nth(3);   // the third allocation from now fails
 //   int result = code_under_test();
 //   wrap_malloc_disarm();      // every allocation succeeds again
+//
+// or, the same: with_nth_malloc_failing(3, [&] { return code_under_test(); }).
 #pragma once
 
 // Counts allocations from zero again and makes the nth of them, counted
@@ -15,6 +17,15 @@ void wrap_malloc_fail_nth(long nth);
 // Stops failing and counting.
 void wrap_malloc_disarm();
 
-// Allocations made since the last wrap_malloc_fail_nth (none are counted
-// after wrap_malloc_disarm, nor when armed with 0).
-long wrap_malloc_count();
+// Whether the allocation armed by the last wrap_malloc_fail_nth has failed.
+bool wrap_malloc_failed();
+
+// Runs `code` with its nth allocation failing and returns what it returns.
+template <class Code>
+auto with_nth_malloc_failing(long nth, Code code)
+{
+    wrap_malloc_fail_nth(nth);
+    auto result = code();
+    wrap_malloc_disarm();
+    return result;
+}
