@@ -62,14 +62,6 @@ struct rule_problem {
     const char *number;
 };
 
-size_t shared_prefix(const char *a, const char *b, size_t max)
-{
-    size_t n = 0;
-    while (n < max && a[n] == b[n])
-        n++;
-    return n;
-}
-
 // Goes through `list`, sorted by number, as the compiler enters the rules
 // into its trie, and fills `problems` (room for one per rule) with what it
 // would report, one problem per rule: a character other than 0 to 9, a

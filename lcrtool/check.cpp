@@ -95,19 +95,16 @@ void check_records(image_check *c)
 }
 
 // The compiler takes a record for the root and one for each prefix of a
-// rule's number that an earlier rule did not take. In the loader's order
-// the earlier rule sharing the most digits with a rule is the one just
-// before it.
+// rule's number that an earlier rule did not take; the loader gives the
+// rules in number order.
 void check_pool(image_check *c, const rule_list *list)
 {
     uint32_t taken = 1;
     const char *prev = "";
     for (size_t i = 0; i < list->count; i++) {
         const char *number = list->rules[i].number;
-        size_t common = 0;
-        while (prev[common] && prev[common] == number[common])
-            common++;
-        taken += static_cast<uint32_t>(strlen(number) - common);
+        size_t len = strlen(number);
+        taken += static_cast<uint32_t>(len - shared_prefix(number, prev, len));
         if (taken > TRIE_MAX_NODES)
             finding(c, "%s needs trie record %u, past the %u that lcrmerge's compiler holds: a merge that keeps it fails",
                     number, taken, TRIE_MAX_NODES);

@@ -49,6 +49,14 @@ void sort_rules(rule_list *list)
         qsort(list->rules, list->count, sizeof *list->rules, compare_rules);
 }
 
+size_t shared_prefix(const char *a, const char *b, size_t max)
+{
+    size_t n = 0;
+    while (n < max && a[n] && a[n] == b[n])
+        n++;
+    return n;
+}
+
 uint8_t rule_area(const tool_rule *rule)
 {
     return static_cast<uint8_t>(route_to_area(rule->route, 2 * rule->provider));

@@ -38,6 +38,12 @@ void rule_list_free(rule_list *list);
 // rules), rules with the same number by line.
 void sort_rules(rule_list *list);
 
+// How many of the first `max` characters `a` and `b` share. In number
+// order a rule shares with the compiler's trie as many digits as it shares
+// with the number entered just before it: the records it takes are the
+// rest.
+size_t shared_prefix(const char *a, const char *b, size_t max);
+
 // The area byte the compiler gives the rule.
 uint8_t rule_area(const tool_rule *rule);
 

@@ -190,12 +190,13 @@ bool parse_rule(text_reader *r, const char *number, char *cursor)
     return true;
 }
 
-// Value of a hexadecimal digit of either case, or -1.
-int hex_digit(char c)
+// The byte that two hexadecimal digits of either case at `p` spell, or -1.
+int hex_byte(const char *p)
 {
     static const char digits[] = "0123456789abcdef";
-    const char *at = c ? strchr(digits, tolower(static_cast<unsigned char>(c))) : nullptr;
-    return at ? static_cast<int>(at - digits) : -1;
+    const char *hi = p[0] ? strchr(digits, tolower(static_cast<unsigned char>(p[0]))) : nullptr;
+    const char *lo = hi && p[1] ? strchr(digits, tolower(static_cast<unsigned char>(p[1]))) : nullptr;
+    return lo ? static_cast<int>((hi - digits) << 4 | (lo - digits)) : -1;
 }
 
 bool unescape_name(text_reader *r, const char *text, char *name)
@@ -205,18 +206,17 @@ bool unescape_name(text_reader *r, const char *text, char *name)
         char c = *p;
         if (c == '\\') {
             p++;
-            int hi, lo;
+            int byte;
             switch (*p) {
             case '\\': c = '\\'; break;
             case 't': c = '\t'; break;
             case 'n': c = '\n'; break;
             case 'r': c = '\r'; break;
             case 'x':
-                hi = hex_digit(p[1]);
-                lo = hi < 0 ? -1 : hex_digit(p[2]);
-                if (lo < 0)
+                byte = hex_byte(p + 1);
+                if (byte < 0)
                     return refuse(r, "\\x in a provider name needs two hex digits");
-                c = static_cast<char>(hi << 4 | lo);
+                c = static_cast<char>(byte);
                 if (c == '\0')
                     return refuse(r, "a provider name cannot hold \\x00");
                 p += 2;
@@ -399,11 +399,12 @@ bool parse_bytes(text_reader *r, char *cursor)
     if (digits % 2 || digits / 2 > OTHER_BYTES - first)
         return refuse(r, "bytes from offset %d need two hex digits each and end by offset %u", static_cast<int>(at),
                       OTHER_BYTES_END - 1);
-    for (size_t i = 0; i < digits; i++)
-        if (hex_digit(hex[i]) < 0)
+    // Every pair is read before any is kept, so a refused line gives none.
+    for (size_t i = 0; i < digits; i += 2)
+        if (hex_byte(hex + i) < 0)
             return refuse(r, "'%.32s' is not hex digits", hex);
     for (size_t i = 0; i < digits / 2; i++) {
-        r->extras->byte[first + i] = static_cast<uint8_t>(hex_digit(hex[2 * i]) << 4 | hex_digit(hex[2 * i + 1]));
+        r->extras->byte[first + i] = static_cast<uint8_t>(hex_byte(hex + 2 * i));
         r->extras->byte_given[first + i] = true;
     }
     return true;
