@@ -141,18 +141,6 @@ ssize_t lcr_read_image_fd(int fd, uint8_t *buf)
     return got;
 }
 
-ssize_t lcr_read_image_file(const char *path, uint8_t *buf)
-{
-    int fd = open(path, O_RDONLY);
-    if (fd < 0)
-        return -1;
-    ssize_t got = lcr_read_image_fd(fd, buf);
-    int err = errno;
-    close(fd);
-    errno = err;
-    return got;
-}
-
 lcr_load_status lcr_load_image_bytes(const uint8_t *bytes, uint32_t len, lcr_node **list_head)
 {
     kelmar_lcr_version = 0;
@@ -191,15 +179,19 @@ lcr_load_status lcr_load_image_bytes(const uint8_t *bytes, uint32_t len, lcr_nod
 int load_lcr_image(const char *path, lcr_node **list_head)
 {
     kelmar_lcr_version = 0;
+    // Without a "Routing" node neither is the buffer allocated nor the file
+    // opened.
     if (!list_head || !lcr_find_sibling(*list_head, NODE_ROUTING))
         return -1;
     auto *buf = static_cast<uint8_t *>(malloc(LCR_IMAGE_MAX));
     if (!buf)
         return -1;
-    ssize_t len = lcr_read_image_file(path, buf);
-    lcr_load_status status = lcr_load_status::too_short;
-    if (len >= 0)
-        status = lcr_load_image_bytes(buf, static_cast<uint32_t>(len), list_head);
+    int fd = open(path, O_RDONLY);
+    ssize_t len = fd < 0 ? -1 : lcr_read_image_fd(fd, buf);
+    if (fd >= 0)
+        close(fd);
+    bool loaded = len >= 0 && lcr_load_image_bytes(buf, static_cast<uint32_t>(len), list_head) ==
+                                  lcr_load_status::loaded;
     free(buf);
-    return status == lcr_load_status::loaded ? 0 : -1;
+    return loaded ? 0 : -1;
 }

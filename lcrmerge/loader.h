@@ -32,12 +32,10 @@ enum class lcr_load_status {
     out_of_memory,
 };
 
-// Reads at most LCR_IMAGE_MAX bytes of `path` into `buf`, going on after a
+// Reads at most LCR_IMAGE_MAX bytes from `fd` into `buf`, going on after a
 // short read to the end of the input, so a pipe is read whole. The length
-// read, or -1 with errno set.
-ssize_t lcr_read_image_file(const char *path, uint8_t *buf);
-// The same read from a descriptor the caller opened and closes, which may
-// then read on past what an image can hold.
+// read, or -1 with errno set. The caller opens and closes `fd`, and may
+// read on past what an image can hold.
 ssize_t lcr_read_image_fd(int fd, uint8_t *buf);
 
 // load_lcr_image on `len` bytes already read: the same outcome, with the
