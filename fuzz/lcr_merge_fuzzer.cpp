@@ -137,8 +137,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     static uint8_t buf[LCR_IMAGE_MAX];
     lcr_image_out out = {buf, 0};
+    static lcr_compile_scratch scratch;
+    bool printed = false;
     uint32_t dropped;
-    require(lcr_compile(lcr_find_sibling(first, NODE_ROUTING), &out, &dropped) == 0,
+    require(lcr_compile(lcr_find_sibling(first, NODE_ROUTING), &out, &scratch, {lcr_print_problem, &printed},
+                        &dropped) == 0,
             "compiler refused a merged rule set");
     const size_t needed = trie_nodes_needed(merged.rules);
     // Two loaded sets hold no bad digit and no number twice, so a rule is

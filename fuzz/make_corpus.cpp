@@ -50,8 +50,10 @@ std::string compiled(const std::vector<seed_rule> &rules, const std::vector<std:
         add_rule(routing, &head, r.number, r.route, r.provider);
     uint8_t buf[LCR_IMAGE_MAX];
     lcr_image_out out = {buf, 0};
+    static lcr_compile_scratch scratch;
+    bool printed = false;
     uint32_t dropped;
-    if (lcr_compile(routing, &out, &dropped) != 0) {
+    if (lcr_compile(routing, &out, &scratch, {lcr_print_problem, &printed}, &dropped) != 0) {
         fputs("make_corpus: a seed rule set does not compile\n", stderr);
         exit(1);
     }

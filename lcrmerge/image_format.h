@@ -44,6 +44,7 @@ inline constexpr uint16_t LCR_CHILD_NONE_ALT = 0xFFFF;
 
 static_assert(LCR_OFF_PROVIDER_NAMES + LCR_PROVIDER_SLOTS * LCR_PROVIDER_SLOT_SIZE == LCR_OFF_RESERVED_BLOCK);
 static_assert(LCR_OFF_TIMETABLES + LCR_TIMETABLES * LCR_TIME_SLOTS == LCR_OFF_TRIE);
+static_assert(LCR_OFF_RESERVED_TABLE2 + LCR_RESERVED_TABLE_SIZE == LCR_OFF_TIMETABLES);
 static_assert(LCR_OFF_TRIE + 500 * LCR_TRIE_RECORD_SIZE == LCR_IMAGE_MAX);
 
 constexpr uint32_t lcr_record_offset(uint32_t record)
@@ -51,10 +52,39 @@ constexpr uint32_t lcr_record_offset(uint32_t record)
     return LCR_OFF_TRIE + LCR_TRIE_RECORD_SIZE * record;
 }
 
+// Provider p's name field: slots 2p and 2p + 1.
+inline constexpr uint32_t LCR_PROVIDER_NAME_STRIDE = 2 * LCR_PROVIDER_SLOT_SIZE;
+
 constexpr uint32_t lcr_provider_name_offset(uint32_t provider)
 {
-    return LCR_OFF_PROVIDER_NAMES + 2 * LCR_PROVIDER_SLOT_SIZE * provider;
+    return LCR_OFF_PROVIDER_NAMES + LCR_PROVIDER_NAME_STRIDE * provider;
 }
+
+// Timetable k, the one of area byte k: LCR_TIME_SLOTS bytes.
+constexpr uint32_t lcr_timetable_offset(uint32_t k)
+{
+    return LCR_OFF_TIMETABLES + LCR_TIME_SLOTS * k;
+}
+
+// A section of the fixed part of an image (the bytes before the trie).
+struct lcr_section {
+    const char *name;
+    uint32_t offset;
+    uint32_t size;
+};
+
+// The provider name table and the reserved sections: the fixed part but
+// the version word and the timetables. They lie together, from
+// LCR_OTHER_BYTES_BEGIN to the timetables.
+inline constexpr lcr_section LCR_OTHER_SECTIONS[] = {
+    {"provider-names", LCR_OFF_PROVIDER_NAMES, LCR_PROVIDER_SLOTS * LCR_PROVIDER_SLOT_SIZE},
+    {"reserved-block", LCR_OFF_RESERVED_BLOCK, LCR_RESERVED_BLOCK_SIZE},
+    {"reserved-table-1", LCR_OFF_RESERVED_TABLE1, LCR_RESERVED_TABLE_SIZE},
+    {"reserved-table-2", LCR_OFF_RESERVED_TABLE2, LCR_RESERVED_TABLE_SIZE},
+};
+inline constexpr uint32_t LCR_OTHER_BYTES_BEGIN = LCR_OFF_PROVIDER_NAMES;
+inline constexpr uint32_t LCR_OTHER_BYTES_END = LCR_OFF_TIMETABLES;
+inline constexpr uint32_t LCR_OTHER_BYTES = LCR_OTHER_BYTES_END - LCR_OTHER_BYTES_BEGIN;
 
 inline uint16_t get_le16(const uint8_t *p)
 {

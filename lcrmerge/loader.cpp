@@ -86,7 +86,7 @@ lcr_load_status walk_trie(trie_image *img, uint32_t record, uint32_t digit, uint
 // order walk_trie noted them: pre-order with ascending digits, a
 // record's number being its parent's and its own digit. The nodes come
 // from the caller's reservation, so no creation fails.
-void decode_lcr_trie(const trie_image *img, lcr_node *routing)
+void decode_lcr_trie(const trie_image *img, lcr_node *routing, const lcr_loaded_rule_sink *rules)
 {
     char number[LCR_NUMBER_MAX_DIGITS + 1];
     for (uint32_t i = 0; i < img->visits; i++) {
@@ -103,12 +103,14 @@ void decode_lcr_trie(const trie_image *img, lcr_node *routing)
             continue;
         lcr_rule rule = {number, area_to_route(area), area_to_provider(area)};
         lcr_build_rule(routing, img->list_head, rule, lcr_child_order::route_number_provider);
+        if (rules)
+            rules->rule(rules->context, rule, area);
     }
 }
 
 // Everything about the bytes read that can make the image unusable, checked
 // before the tree is touched.
-lcr_load_status check_image(trie_image *img, uint32_t len)
+lcr_load_status check_bytes(trie_image *img, uint32_t len)
 {
     // A file too short for its version word cannot be judged by it.
     if (len < 4)
@@ -147,14 +149,15 @@ ssize_t lcr_read_image_fd(int fd, uint8_t *buf)
     return got;
 }
 
-lcr_load_status lcr_load_image_bytes(const uint8_t *bytes, uint32_t len, lcr_node **list_head)
+lcr_load_status lcr_load_image_bytes(const uint8_t *bytes, uint32_t len, lcr_node **list_head,
+                                     const lcr_loaded_rule_sink *rules)
 {
     kelmar_lcr_version = 0;
     lcr_node *routing = list_head ? lcr_find_sibling(*list_head, NODE_ROUTING) : nullptr;
     if (!routing)
         return lcr_load_status::no_routing;
     trie_image img{bytes, 0, list_head, {}, {}, 0, 0};
-    lcr_load_status status = check_image(&img, len);
+    lcr_load_status status = check_bytes(&img, len);
     if (status != lcr_load_status::loaded)
         return status;
 
@@ -168,7 +171,7 @@ lcr_load_status lcr_load_image_bytes(const uint8_t *bytes, uint32_t len, lcr_nod
     if (!lcr_reserve_nodes(size_t{img.rules} * LCR_RULE_NODES))
         return lcr_load_status::out_of_memory;
     lcr_node *last_old = routing->last_child;
-    decode_lcr_trie(&img, routing);
+    decode_lcr_trie(&img, routing, rules);
     // The old rules are the Groups before the first new one, all of them
     // when the image holds no rule.
     lcr_node *first_new = last_old ? last_old->next : routing->child;
@@ -178,7 +181,7 @@ lcr_load_status lcr_load_image_bytes(const uint8_t *bytes, uint32_t len, lcr_nod
         return old;
     });
     lcr_write_provider_names(routing, reinterpret_cast<const char *>(bytes + LCR_OFF_PROVIDER_NAMES),
-                             2 * LCR_PROVIDER_SLOT_SIZE);
+                             LCR_PROVIDER_NAME_STRIDE);
     return lcr_load_status::loaded;
 }
 

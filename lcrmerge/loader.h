@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "rule.h"
 #include "tree.h"
 
 // Version word of the last image rejected for its version; 0 otherwise.
@@ -41,6 +42,16 @@ enum class lcr_load_status {
 // read on past what an image can hold.
 ssize_t lcr_read_image_fd(int fd, uint8_t *buf);
 
+// Told of each rule as the loader makes it, in order: the rule, and the
+// area byte its trie record stores, of which the rule keeps only the route
+// and provider it reads as.
+struct lcr_loaded_rule_sink {
+    void (*rule)(void *context, const lcr_rule &rule, uint8_t area);
+    void *context;
+};
+
 // load_lcr_image on `len` bytes already read: the same outcome, with the
 // reason for a failure. kelmar_lcr_version is set as load_lcr_image sets it.
-lcr_load_status lcr_load_image_bytes(const uint8_t *bytes, uint32_t len, lcr_node **list_head);
+// Each rule made is handed to `rules` too, when it is given.
+lcr_load_status lcr_load_image_bytes(const uint8_t *bytes, uint32_t len, lcr_node **list_head,
+                                     const lcr_loaded_rule_sink *rules = nullptr);

@@ -55,7 +55,8 @@ LCR_EXPORT int main(int argc, char **argv)
     // would only destroy what the output held. An image without a rule the
     // compiler had to drop (in mode 2, an emergency number that found no
     // trie record) is not the merged rule set either, so it is not written.
-    if (compile_lcr() != 0 || lcr_dropped_rules != 0)
+    uint32_t dropped = 0;
+    if (compile_lcr(&dropped) != 0 || dropped != 0)
         return 1;
     // Both inputs are read and closed by now, so the output may name one.
     return write_lcr_output(argv[4], lcr_out_buf, lcr_out_len) == 0 ? 0 : 1;

@@ -46,11 +46,10 @@ bool lcr_for_each_compiled_rule(const lcr_node *routing, Visit visit)
 }
 
 // Order in which lcr_build_rule creates a Group's children. Readers find
-// them by name, so the order shows only to whoever walks the children, and
-// the two callers keep the order each has always made on purpose: lcrtool
-// build takes the loader's, so that its tree is the one a load of the image
-// it writes gives; add_rule keeps the one the merge's added rules have
-// always had.
+// them by name, so the order shows only to whoever walks the children:
+// lcrtool build takes the loader's, so that its tree is the one a load of
+// the image it writes gives; add_rule makes the order the design gives the
+// rules a merge adds.
 enum class lcr_child_order {
     route_number_provider,  // the loader and lcrtool build
     route_provider_number,  // add_rule
@@ -78,6 +77,6 @@ uint32_t lcr_read_provider_names(const lcr_node *routing, lcr_provider_name *nam
 
 // Gives each provider that `routing` has the name at `first + p * stride`,
 // which ends at its NUL or after LCR_PROVIDER_NAME_MAX characters: the ten
-// fields of an image (stride 2 * LCR_PROVIDER_SLOT_SIZE) and an array of
+// fields of an image (stride LCR_PROVIDER_NAME_STRIDE) and an array of
 // lcr_provider_name alike.
 void lcr_write_provider_names(lcr_node *routing, const char *first, size_t stride);

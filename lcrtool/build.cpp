@@ -1,37 +1,16 @@
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "commands.h"
-#include "compiler.h"
+#include "compile.h"
+#include "loaded_image.h"
 #include "messages.h"
 #include "output.h"
-#include "rule.h"
 #include "rule_list.h"
 #include "text_format.h"
 
 namespace {
-
-// Builds the rule set of `list` into the list at `head`: the skeleton, the
-// ten names, one Group per rule in the list's order. Its "Routing" node,
-// or null when memory ran out.
-const lcr_node *build_tree(const rule_list *list, lcr_node **head)
-{
-    lcr_node *routing = lcr_build_skeleton_routing(head);
-    if (!routing)
-        return nullptr;
-    lcr_write_provider_names(routing, list->names[0], sizeof list->names[0]);
-    // The children in the loader's order, so the tree is the one a load of
-    // the built image gives.
-    for (size_t i = 0; i < list->count; i++) {
-        const tool_rule &r = list->rules[i];
-        lcr_rule rule = {r.number, r.route, r.provider};
-        if (!lcr_build_rule(routing, head, rule, lcr_child_order::route_number_provider))
-            return nullptr;
-    }
-    return routing;
-}
 
 // The compiler writes area 64 for every rule with route -3; a rule read
 // with another byte that also means route -3 gets its byte back.
@@ -45,164 +24,115 @@ void keep_stored_areas(const rule_list *list, lcr_image_out *out)
     }
 }
 
-// A rule the compiler would not take, found before compiling so that it
-// can be reported with its line.
-enum class problem_kind : uint8_t {
-    bad_digit,             // value: the first character other than 0 to 9
-    duplicate,             // value: the line the number is first given on
-    duplicate_other_area,  // as duplicate, with another area byte
-    pool_full,             // value: rules that find no trie record, this one first
-    no_timetable,          // value: the area byte, 65 to 254
-};
-
-struct rule_problem {
-    uint32_t line;
-    problem_kind kind;
-    uint32_t value;
-    const char *number;
-};
-
-// Goes through `list`, sorted by number, as the compiler enters the rules
-// into its trie, and fills `problems` (room for one per rule) with what it
-// would report, one problem per rule: a character other than 0 to 9, a
-// number given again, no trie record left, an area byte without timetable.
-// Records are counted as the compiler takes them: the root with the first
-// number, then one per prefix not yet in the trie, those of a number with
-// a bad character up to that character, and those a rule gets before the
-// pool runs out. In number order the prefixes a number shares with the
-// trie are those it shares with the path entered last. Returns the count.
-size_t find_problems(const rule_list *list, rule_problem *problems)
+// The character of a bad digit as the line holds it; a control byte as
+// the \xHH that a provider name would spell it with.
+void spell_char(uint32_t code, char *text)
 {
-    size_t count = 0;
-    uint32_t records = 0;
-    const char *path = nullptr;  // the number entered last, and how much of
-    size_t path_len = 0;         // it the trie holds
-    const tool_rule *prev = nullptr;  // the last rule with digits only
-    rule_problem *pool = nullptr;
-    for (size_t i = 0; i < list->count; i++) {
-        const tool_rule *r = &list->rules[i];
-        size_t digits = strspn(r->number, "0123456789");
-        size_t shared = path ? shared_prefix(r->number, path, std::min(digits, path_len)) : 0;
-        if (records == 0)
-            records = 1;
-        size_t needed = digits - shared;
-        size_t made = std::min<size_t>(needed, TRIE_MAX_NODES - records);
-        records += static_cast<uint32_t>(made);
-        if (needed) {
-            path = r->number;
-            path_len = shared + made;
-        }
-        rule_problem p = {r->line, problem_kind::bad_digit, 0, r->number};
-        uint8_t area = rule_area(r);
-        if (r->number[digits]) {
-            p.value = static_cast<unsigned char>(r->number[digits]);
-        } else if (prev && strcmp(prev->number, r->number) == 0) {
-            p.kind = prev->area == r->area ? problem_kind::duplicate : problem_kind::duplicate_other_area;
-            p.value = prev->line;
-        } else {
-            prev = r;
-            if (made < needed && pool) {
-                pool->value++;
-                continue;
-            }
-            if (made < needed) {
-                p.kind = problem_kind::pool_full;
-                p.value = 1;
-            } else if (area > AREA_NO_TIMETABLE) {
-                p.kind = problem_kind::no_timetable;
-                p.value = area;
-            } else {
-                continue;
-            }
-        }
-        problems[count] = p;
-        if (p.kind == problem_kind::pool_full)
-            pool = &problems[count];
-        count++;
-    }
-    return count;
+    if (code < 0x20 || code == 0x7f)
+        snprintf(text, 5, "\\x%02x", static_cast<unsigned>(code));
+    else
+        text[0] = static_cast<char>(code), text[1] = '\0';
 }
 
-int compare_problem_lines(const void *a, const void *b)
+// What the compiler found in rule `p->rule`, with the line of that rule,
+// in the compiler's words and what the line alone does not tell. The rules
+// the full pool drops go on the line of the first of them, by number.
+void report_problem(const char *file, const rule_list *list, const lcr_problem *p, uint32_t pool_drops)
 {
-    uint32_t x = static_cast<const rule_problem *>(a)->line;
-    uint32_t y = static_cast<const rule_problem *>(b)->line;
+    const tool_rule &r = list->rules[p->rule];
+    auto value = static_cast<unsigned>(p->value);
+    char ch[5];
+    switch (p->kind) {
+    case lcr_problem_kind::bad_digit:
+        spell_char(p->value, ch);
+        report_line(file, r.line, "Illegal number digit = %x ('%s')", value, ch);
+        break;
+    case lcr_problem_kind::duplicate:
+        report_line(file, r.line, "duplikate Entry for number %s (first on line %u)", r.number,
+                    static_cast<unsigned>(list->rules[p->value].line));
+        break;
+    case lcr_problem_kind::duplicate_other_area:
+        report_line(file, r.line, "duplikate Entry for number %s with different Areas (first on line %u)",
+                    r.number, static_cast<unsigned>(list->rules[p->value].line));
+        break;
+    case lcr_problem_kind::tree_full:
+        if (pool_drops == 1)
+            report_line(file, r.line, "Telefon locate tree too large: this rule does not fit in the %u trie records",
+                        TRIE_MAX_NODES);
+        else
+            report_line(file, r.line,
+                        "Telefon locate tree too large: this rule and %u more after it by number do not fit in "
+                        "the %u trie records",
+                        static_cast<unsigned>(pool_drops - 1), TRIE_MAX_NODES);
+        break;
+    case lcr_problem_kind::no_timetable:
+        report_line(file, r.line, "Area %u timetable does not exist (route %u)", value, value - 1);
+        break;
+    case lcr_problem_kind::missing_provider:
+        report_line(file, r.line, "Provider value %u does not exist (timetable %u, slot %u)", value,
+                    static_cast<unsigned>(p->area), static_cast<unsigned>(p->slot));
+        break;
+    }
+}
+
+// A problem by the line of its rule; a rule has one line, and the compiler
+// reports at most one problem per rule.
+struct line_problem {
+    uint32_t line;
+    const lcr_problem *problem;
+};
+
+int by_line(const void *a, const void *b)
+{
+    uint32_t x = static_cast<const line_problem *>(a)->line;
+    uint32_t y = static_cast<const line_problem *>(b)->line;
     return (x > y) - (x < y);
 }
 
-// The compiler's wording, with the line and what the line alone does not
-// tell.
-void report_problem(const char *file, const rule_problem *p)
+// Reports, in line order, each problem the compiler found; those of the
+// full pool as one, on the first such rule by number. -1 when memory runs
+// out.
+int report_problems(const char *file, const rule_list *list, const compiled_rules *c)
 {
-    auto value = static_cast<unsigned>(p->value);
-    switch (p->kind) {
-    case problem_kind::bad_digit:
-        report_line(file, p->line, "Illegal number digit = %x", value);
-        break;
-    case problem_kind::duplicate:
-        report_line(file, p->line, "duplikate Entry for number %s (first on line %u)", p->number, value);
-        break;
-    case problem_kind::duplicate_other_area:
-        report_line(file, p->line, "duplikate Entry for number %s with different Areas (first on line %u)",
-                    p->number, value);
-        break;
-    case problem_kind::pool_full:
-        if (value == 1)
-            report_line(file, p->line, "Telefon locate tree too large: this rule does not fit in the %u trie records",
-                        TRIE_MAX_NODES);
-        else
-            report_line(file, p->line,
-                        "Telefon locate tree too large: this rule and %u more after it by number do not fit in "
-                        "the %u trie records",
-                        value - 1, TRIE_MAX_NODES);
-        break;
-    case problem_kind::no_timetable:
-        report_line(file, p->line, "Area %u timetable does not exist (route %u)", value, value - 1);
-        break;
+    auto *order = static_cast<line_problem *>(malloc((c->count + 1) * sizeof(line_problem)));
+    if (!order)
+        return -1;
+    size_t count = 0;
+    uint32_t pool_drops = 0;
+    for (size_t i = 0; i < c->count; i++) {
+        const lcr_problem *p = &c->problems[i];
+        if (p->kind == lcr_problem_kind::tree_full && pool_drops++ > 0)
+            continue;
+        order[count++] = {list->rules[p->rule].line, p};
     }
-}
-
-// Reports, in line order, every rule of `list` (sorted by number) that the
-// compiler would not take. EXIT_OK when there is none.
-int check_rules(const char *text, const rule_list *list)
-{
-    auto *problems = static_cast<rule_problem *>(malloc((list->count + 1) * sizeof(rule_problem)));
-    if (!problems) {
-        report(text, "out of memory");
-        return EXIT_TROUBLE;
-    }
-    size_t count = find_problems(list, problems);
-    qsort(problems, count, sizeof *problems, compare_problem_lines);
+    qsort(order, count, sizeof *order, by_line);
     for (size_t i = 0; i < count; i++)
-        report_problem(text, &problems[i]);
-    free(problems);
-    return count ? EXIT_REJECTED : EXIT_OK;
-}
-
-// Bytes that hold a character of provider p's name, or the NUL that ends a
-// name of fewer than 20 characters.
-bool holds_name(const rule_list *list, uint32_t offset)
-{
-    constexpr uint32_t field = 2 * LCR_PROVIDER_SLOT_SIZE;
-    if (offset < LCR_OFF_PROVIDER_NAMES || offset >= lcr_provider_name_offset(LCR_PROVIDER_COUNT))
-        return false;
-    uint32_t at = (offset - LCR_OFF_PROVIDER_NAMES) % field;
-    size_t len = strlen(list->names[(offset - LCR_OFF_PROVIDER_NAMES) / field]);
-    return at < len || (at == len && len < LCR_PROVIDER_NAME_MAX);
+        report_problem(file, list, order[i].problem, pool_drops);
+    free(order);
+    return 0;
 }
 
 // The timetables and bytes the text gives go over what the compiler wrote.
 // A bytes line leaves alone the names the provider lines give and the NUL
 // that ends each, so bytes kept from a dump cannot cut or lengthen a name
 // that was edited since.
+bool holds_name(const rule_list *list, uint32_t offset)
+{
+    if (offset < LCR_OFF_PROVIDER_NAMES || offset >= lcr_provider_name_offset(LCR_PROVIDER_COUNT))
+        return false;
+    uint32_t at = (offset - LCR_OFF_PROVIDER_NAMES) % LCR_PROVIDER_NAME_STRIDE;
+    size_t len = strlen(list->names[(offset - LCR_OFF_PROVIDER_NAMES) / LCR_PROVIDER_NAME_STRIDE]);
+    return at < len || (at == len && len < LCR_PROVIDER_NAME_MAX);
+}
+
 void write_extras(const text_extras *x, const rule_list *list, lcr_image_out *out)
 {
     for (uint32_t k = 0; k < LCR_TIMETABLES; k++)
         if (x->timetable_line[k])
-            memcpy(out->buf + LCR_OFF_TIMETABLES + LCR_TIME_SLOTS * k, x->timetable[k], LCR_TIME_SLOTS);
-    for (uint32_t i = 0; i < OTHER_BYTES; i++)
-        if (x->byte_given[i] && !holds_name(list, OTHER_BYTES_BEGIN + i))
-            out->buf[OTHER_BYTES_BEGIN + i] = x->byte[i];
+            memcpy(out->buf + lcr_timetable_offset(k), x->timetable[k], LCR_TIME_SLOTS);
+    for (uint32_t i = 0; i < LCR_OTHER_BYTES; i++)
+        if (x->byte_given[i] && !holds_name(list, LCR_OTHER_BYTES_BEGIN + i))
+            out->buf[LCR_OTHER_BYTES_BEGIN + i] = x->byte[i];
 }
 
 // "-" is standard output. A file is replaced the way lcrmerge replaces its
@@ -221,35 +151,33 @@ int write_image(const char *path, const lcr_image_out *out)
     return EXIT_TROUBLE;
 }
 
-// The text reader refuses, with their line numbers, the lines it cannot
-// read and the values the compiler would take without a word but that
-// would come back from the image as something else; check_rules reports
-// what the compiler would drop or refuse. Only a rule set that passes both
-// is compiled, so the compiler's own messages and its refusal are left for
-// what those checks do not foresee, and then the old image stays in place
-// too.
-int compile_and_write(const char *text, const rule_list *list, const text_extras *extras, const char *image)
+// The text reader has refused, with their line numbers, the lines it
+// cannot read and the values the compiler would take without a word but
+// that would come back from the image as something else (`status`). The
+// compiler then reports, by line too, what it drops or refuses among the
+// rules read. Only a rule set that passes both is written, so that no
+// image short of a rule replaces the old one.
+int compile_and_write(const char *text, int status, const rule_list *list, const text_extras *extras,
+                      const char *image)
 {
-    int status = check_rules(text, list);
-    if (status != EXIT_OK)
-        return status;
-    static uint8_t buf[LCR_IMAGE_MAX];
-    lcr_image_out out = {buf, 0};
-    uint32_t dropped = 0;
-    lcr_node *tree = nullptr;
-    const lcr_node *routing = build_tree(list, &tree);
-    if (!routing) {
+    compiled_rules c;
+    if (compile_rules(list, &c) != 0) {
+        report(text, "out of memory");
+        return EXIT_TROUBLE;
+    }
+    if (report_problems(text, list, &c) != 0) {
         report(text, "out of memory");
         status = EXIT_TROUBLE;
-    } else if (lcr_compile(routing, &out, &dropped) != 0 || dropped != 0) {
+    } else if (status == EXIT_OK && (c.result != 0 || c.dropped != 0)) {
         status = EXIT_REJECTED;
     }
-    kelmar_free_list(tree);
-    if (status != EXIT_OK)
-        return status;
-    keep_stored_areas(list, &out);
-    write_extras(extras, list, &out);
-    return write_image(image, &out);
+    if (status == EXIT_OK) {
+        keep_stored_areas(list, &c.out);
+        write_extras(extras, list, &c.out);
+        status = write_image(image, &c.out);
+    }
+    compiled_rules_free(&c);
+    return status;
 }
 
 }  // namespace
@@ -259,14 +187,14 @@ int lcrtool_build(const char *text, const char *image)
     rule_list list;
     text_extras extras;
     int status = read_rule_text(text, &list, &extras);
-    if (status != EXIT_OK)
+    if (status == EXIT_TROUBLE)
         return status;
     // Rules go in by number, the order the loader gives them back, so an
     // image built from a dump of a built image has the very same bytes.
     // The sort keeps lines with the same number in text order, so the
     // compiler keeps the first of them.
     sort_rules(&list);
-    status = compile_and_write(text_file_name(text), &list, &extras, image);
+    status = compile_and_write(input_name(text), status, &list, &extras, image);
     rule_list_free(&list);
     return status;
 }

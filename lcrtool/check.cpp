@@ -7,10 +7,11 @@
 #include <cstring>
 
 #include "commands.h"
+#include "compile.h"
 #include "image_format.h"
+#include "loaded_image.h"
 #include "loader.h"
 #include "messages.h"
-#include "rule_list.h"
 
 namespace {
 
@@ -94,28 +95,27 @@ void check_records(image_check *c)
         finding(c, "records that no link reaches: %u, the first record %u", unreached, first);
 }
 
-// The compiler takes a record for the root and one for each prefix of a
-// rule's number that an earlier rule did not take; the loader gives the
-// rules in number order.
-void check_pool(image_check *c, const rule_list *list)
+// The rules, in the loader's order, that lcrmerge's compiler drops for
+// want of a trie record. -1 when memory runs out.
+int check_trie_records(image_check *c, const rule_list *list)
 {
-    uint32_t taken = 1;
-    const char *prev = "";
-    for (size_t i = 0; i < list->count; i++) {
-        const char *number = list->rules[i].number;
-        size_t len = strlen(number);
-        taken += static_cast<uint32_t>(len - shared_prefix(number, prev, len));
-        if (taken > TRIE_MAX_NODES)
+    compiled_rules compiled;
+    if (compile_rules(list, &compiled) != 0)
+        return -1;
+    for (size_t i = 0; i < compiled.count; i++) {
+        const lcr_problem &p = compiled.problems[i];
+        if (p.kind == lcr_problem_kind::tree_full)
             finding(c, "%s needs trie record %u, past the %u that lcrmerge's compiler holds: a merge that keeps it fails",
-                    number, taken, TRIE_MAX_NODES);
-        prev = number;
+                    list->rules[p.rule].number, static_cast<unsigned>(p.value), TRIE_MAX_NODES);
     }
+    compiled_rules_free(&compiled);
+    return 0;
 }
 
 void check_timetables(image_check *c)
 {
     for (uint32_t k = 0; k < LCR_TIMETABLES; k++) {
-        const uint8_t *table = c->bytes + LCR_OFF_TIMETABLES + LCR_TIME_SLOTS * k;
+        const uint8_t *table = c->bytes + lcr_timetable_offset(k);
         uint8_t entry = lcr_compiled_timetable_entry(k);
         auto differ = static_cast<uint32_t>(LCR_TIME_SLOTS - std::count(table, table + LCR_TIME_SLOTS, entry));
         if (differ == 0)
@@ -151,7 +151,7 @@ void check_names(image_check *c)
     }
 }
 
-int check_image(const char *path)
+int check_file(const char *path)
 {
     loaded_image img;
     uint64_t past = 0;
@@ -166,7 +166,7 @@ int check_image(const char *path)
         loaded_image_free(&img);
         return EXIT_TROUBLE;
     }
-    image_check check{path, img.bytes, lcr_records_in(img.len), 0, {}, {}};
+    image_check check{input_name(path), img.bytes, lcr_records_in(img.len), 0, {}, {}};
     image_check *c = &check;
     uint32_t partial = (img.len - LCR_OFF_TRIE) % LCR_TRIE_RECORD_SIZE;
     if (past == PAST_UNKNOWN)
@@ -178,11 +178,13 @@ int check_image(const char *path)
         finding(c, "%u bytes, not %u + %un: the last %u bytes, too few for a record, are ignored", img.len,
                 LCR_OFF_TRIE, LCR_TRIE_RECORD_SIZE, partial);
     check_records(c);
-    check_pool(c, &img.list);
+    bool whole = check_trie_records(c, &img.list) == 0;
+    if (!whole)
+        report(input_name(path), "out of memory");
     check_timetables(c);
     check_names(c);
     loaded_image_free(&img);
-    return c->findings ? EXIT_FINDINGS : EXIT_OK;
+    return !whole ? EXIT_TROUBLE : c->findings ? EXIT_FINDINGS : EXIT_OK;
 }
 
 }  // namespace
@@ -191,6 +193,6 @@ int lcrtool_check(char *const *images, int count)
 {
     int status = EXIT_OK;
     for (int i = 0; i < count; i++)
-        status = std::max(status, check_image(images[i]));
+        status = std::max(status, check_file(images[i]));
     return std::max(status, finish_output());
 }

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "commands.h"
+#include "loaded_image.h"
 #include "messages.h"
 #include "rule_list.h"
 #include "text_format.h"
@@ -79,8 +80,8 @@ bool compare_timetables(const loaded_image *a, const loaded_image *b)
 {
     bool differ = false;
     for (uint32_t k = 0; k < LCR_TIMETABLES; k++) {
-        const uint8_t *x = a->bytes + LCR_OFF_TIMETABLES + LCR_TIME_SLOTS * k;
-        const uint8_t *y = b->bytes + LCR_OFF_TIMETABLES + LCR_TIME_SLOTS * k;
+        const uint8_t *x = a->bytes + lcr_timetable_offset(k);
+        const uint8_t *y = b->bytes + lcr_timetable_offset(k);
         for (unsigned j = 0, end; j < LCR_TIME_SLOTS; j = end) {
             for (end = j + 1; end < LCR_TIME_SLOTS && x[end] == x[j] && y[end] == y[j];)
                 end++;
@@ -105,10 +106,10 @@ bool compare_timetables(const loaded_image *a, const loaded_image *b)
 bool compare_sections(const loaded_image *a, const loaded_image *b)
 {
     uint8_t fixed_a[LCR_OFF_TRIE], fixed_b[LCR_OFF_TRIE];
-    compiled_fixed_part(&a->list, fixed_a);
-    compiled_fixed_part(&b->list, fixed_b);
+    fixed_part_of_names(&a->list, fixed_a);
+    fixed_part_of_names(&b->list, fixed_b);
     bool differ = false;
-    for (const image_section &s : OTHER_SECTIONS) {
+    for (const lcr_section &s : LCR_OTHER_SECTIONS) {
         for (uint32_t at = s.offset; at < s.offset + s.size; at++) {
             bool other_a = a->bytes[at] != fixed_a[at], other_b = b->bytes[at] != fixed_b[at];
             if (other_a == other_b && (!other_a || a->bytes[at] == b->bytes[at]))

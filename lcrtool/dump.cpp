@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "commands.h"
+#include "loaded_image.h"
 #include "messages.h"
 #include "rule_list.h"
 #include "text_format.h"

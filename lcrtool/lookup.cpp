@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "image_format.h"
+#include "loaded_image.h"
 #include "messages.h"
 #include "rule_list.h"
 #include "text_format.h"
@@ -51,7 +52,7 @@ int lookup_number(const loaded_image *img, const char *number)
     print_rule_fields(stdout, rule);
     putchar('\t');
     if (rule->area < LCR_TIMETABLES)
-        print_timetable(stdout, img->bytes + LCR_OFF_TIMETABLES + LCR_TIME_SLOTS * rule->area, list);
+        print_timetable(stdout, img->bytes + lcr_timetable_offset(rule->area), list);
     else
         fputs("none", stdout);
     putchar('\n');

@@ -7,16 +7,19 @@
 #include "commands.h"
 #include "messages.h"
 
-static const char USAGE[] =
+namespace {
+
+const char USAGE[] =
     "usage: lcrtool dump IMAGE\n"
     "       lcrtool build TEXT IMAGE\n"
     "       lcrtool diff IMAGE_A IMAGE_B\n"
     "       lcrtool lookup IMAGE NUMBER...\n"
-    "       lcrtool check IMAGE...\n";
+    "       lcrtool check IMAGE...\n"
+    "A file named - is standard input, and the IMAGE that build writes standard output.\n";
 
 // The commands, so that a wrong command is told apart from a known one
 // given the wrong number of arguments.
-static bool is_command(const char *name)
+bool is_command(const char *name)
 {
     static const char *const commands[] = {"dump", "build", "diff", "lookup", "check", "-h", "--help"};
     for (const char *c : commands)
@@ -24,6 +27,8 @@ static bool is_command(const char *name)
             return true;
     return false;
 }
+
+}  // namespace
 
 int main(int argc, char **argv)
 {

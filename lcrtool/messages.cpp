@@ -5,12 +5,16 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
 // The reason and the end of a message whose "lcrtool: " prefix is written.
-static void finish_report(const char *fmt, va_list args)
+void finish_report(const char *fmt, va_list args)
 {
     vfprintf(stderr, fmt, args);
     fputc('\n', stderr);
 }
+
+}  // namespace
 
 void report_plain(const char *fmt, ...)
 {

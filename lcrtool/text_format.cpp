@@ -110,23 +110,23 @@ void print_timetable(FILE *out, const uint8_t *table, const rule_list *list)
 void print_fixed_part_lines(FILE *out, const loaded_image *img)
 {
     uint8_t fixed[LCR_OFF_TRIE];
-    compiled_fixed_part(&img->list, fixed);
+    fixed_part_of_names(&img->list, fixed);
     const uint8_t *bytes = img->bytes;
     for (uint32_t k = 0; k < LCR_TIMETABLES; k++) {
-        uint32_t at = LCR_OFF_TIMETABLES + LCR_TIME_SLOTS * k;
+        uint32_t at = lcr_timetable_offset(k);
         if (memcmp(bytes + at, fixed + at, LCR_TIME_SLOTS) == 0)
             continue;
         fprintf(out, "timetable\t%u\t", static_cast<unsigned>(k));
         print_timetable(out, bytes + at, &img->list);
         fputc('\n', out);
     }
-    for (uint32_t at = OTHER_BYTES_BEGIN; at < OTHER_BYTES_END;) {
+    for (uint32_t at = LCR_OTHER_BYTES_BEGIN; at < LCR_OTHER_BYTES_END;) {
         if (bytes[at] == fixed[at]) {
             at++;
             continue;
         }
         uint32_t end = at + 1;
-        for (uint32_t next = end; next < OTHER_BYTES_END && next - end < BYTES_GAP && next < at + BYTES_PER_LINE; next++)
+        for (uint32_t next = end; next < LCR_OTHER_BYTES_END && next - end < BYTES_GAP && next < at + BYTES_PER_LINE; next++)
             if (bytes[next] != fixed[next])
                 end = next + 1;
         fprintf(out, "bytes\t%u\t", static_cast<unsigned>(at));

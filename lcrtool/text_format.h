@@ -21,6 +21,7 @@
 
 #include <cstdio>
 
+#include "loaded_image.h"
 #include "rule_list.h"
 
 // Timetable entries 240 to 249 are the fixed routes 0 to 9.
@@ -53,16 +54,14 @@ void print_fixed_part_lines(FILE *out, const loaded_image *img);
 struct text_extras {
     uint32_t timetable_line[LCR_TIMETABLES];  // line that gave timetable k, 0 for none
     uint8_t timetable[LCR_TIMETABLES][LCR_TIME_SLOTS];
-    bool byte_given[OTHER_BYTES];  // byte i stands for offset OTHER_BYTES_BEGIN + i
-    uint8_t byte[OTHER_BYTES];
+    bool byte_given[LCR_OTHER_BYTES];  // byte i stands for offset LCR_OTHER_BYTES_BEGIN + i
+    uint8_t byte[LCR_OTHER_BYTES];
 };
-
-// The name messages use for a text path: "-" is standard input.
-const char *text_file_name(const char *path);
 
 // Reads the text at `path` ("-" for standard input) into `list`, in the
 // order of its lines, and its timetable and bytes lines into `extras`.
 // Every line it cannot take is reported with its line number. EXIT_OK;
-// EXIT_REJECTED after a bad line; EXIT_TROUBLE when the file cannot be read
-// or memory runs out.
+// EXIT_REJECTED after a bad line, with the rules of the other lines in
+// `list` (none after so many bad lines that it gave up); EXIT_TROUBLE,
+// with `list` empty, when the file cannot be read or memory runs out.
 int read_rule_text(const char *path, rule_list *list, text_extras *extras);

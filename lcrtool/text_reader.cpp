@@ -367,9 +367,13 @@ bool parse_timetable(text_reader *r, char *cursor)
         p = skip_blanks(p + 1);
         const char *run = p;
         unsigned from, to;
-        if (!read_slot_time(&p, &from) || *p != '-' || !(++p, read_slot_time(&p, &to)) || from >= to ||
+        if (!read_slot_time(&p, &from) || *p != '-' || !(++p, read_slot_time(&p, &to)) || from == to ||
             !is_blank(*p))
             return refuse(r, "timetable run '%.11s' is not HH:MM-HH:MM on half hours from 00:00 to 24:00", run);
+        // A run holds the slots of one day, from 00:00 on.
+        if (from > to)
+            return refuse(r, "timetable run '%.11s' wraps past midnight: give it as two runs, one to 24:00 and one from 00:00",
+                          run);
         p = skip_blanks(p);
         if (!read_answer(r, &p, &entry))
             return false;
@@ -391,14 +395,14 @@ bool parse_bytes(text_reader *r, char *cursor)
         return refuse(r, "a bytes line needs an offset and hex digits");
     if (extra)
         return refuse(r, "unexpected '%.32s' after the bytes", extra);
-    if (!parse_int(offset, OTHER_BYTES_BEGIN, OTHER_BYTES_END - 1, &at))
+    if (!parse_int(offset, LCR_OTHER_BYTES_BEGIN, LCR_OTHER_BYTES_END - 1, &at))
         return refuse(r, "offset '%.32s' is not one of %u to %u (provider names and reserved sections)", offset,
-                      OTHER_BYTES_BEGIN, OTHER_BYTES_END - 1);
+                      LCR_OTHER_BYTES_BEGIN, LCR_OTHER_BYTES_END - 1);
     size_t digits = strlen(hex);
-    uint32_t first = static_cast<uint32_t>(at) - OTHER_BYTES_BEGIN;
-    if (digits % 2 || digits / 2 > OTHER_BYTES - first)
+    uint32_t first = static_cast<uint32_t>(at) - LCR_OTHER_BYTES_BEGIN;
+    if (digits % 2 || digits / 2 > LCR_OTHER_BYTES - first)
         return refuse(r, "bytes from offset %d need two hex digits each and end by offset %u", static_cast<int>(at),
-                      OTHER_BYTES_END - 1);
+                      LCR_OTHER_BYTES_END - 1);
     // Every pair is read before any is kept, so a refused line gives none.
     for (size_t i = 0; i < digits; i += 2)
         if (hex_byte(hex + i) < 0)
@@ -429,15 +433,10 @@ bool parse_line(text_reader *r, char *line, size_t len)
 
 }  // namespace
 
-const char *text_file_name(const char *path)
-{
-    return strcmp(path, "-") == 0 ? "standard input" : path;
-}
-
 int read_rule_text(const char *path, rule_list *list, text_extras *extras)
 {
     bool from_stdin = strcmp(path, "-") == 0;
-    text_reader r{text_file_name(path), list, extras, 0, {}, 0, false, {}};
+    text_reader r{input_name(path), list, extras, 0, {}, 0, false, {}};
     *list = rule_list{};
     *extras = text_extras{};
     FILE *in = from_stdin ? stdin : fopen(path, "r");
@@ -463,6 +462,9 @@ int read_rule_text(const char *path, rule_list *list, text_extras *extras)
             break;
         if (++r.errors == MAX_REPORTED_ERRORS) {
             report(r.file, "too many errors; giving up");
+            // What follows was not read, so the rules read so far are
+            // not the text's.
+            rule_list_free(list);
             break;
         }
     }
@@ -476,7 +478,7 @@ int read_rule_text(const char *path, rule_list *list, text_extras *extras)
     free(line);
     if (!from_stdin)
         fclose(in);
-    if (status != EXIT_OK)
+    if (status == EXIT_TROUBLE)
         rule_list_free(list);
     return status;
 }

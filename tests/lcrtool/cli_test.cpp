@@ -17,7 +17,8 @@ const std::string USAGE =
     "       lcrtool build TEXT IMAGE\n"
     "       lcrtool diff IMAGE_A IMAGE_B\n"
     "       lcrtool lookup IMAGE NUMBER...\n"
-    "       lcrtool check IMAGE...\n";
+    "       lcrtool check IMAGE...\n"
+    "A file named - is standard input, and the IMAGE that build writes standard output.\n";
 
 struct cli_case {
     std::string name;
@@ -247,8 +248,8 @@ std::vector<cli_case> cases()
                             "Telefon locate tree too large: this rule and 1 more after it by number do not fit "
                             "in the 499 trie records")),
         dropped("bad_digits_drop_their_rules", "provider\t0\tX\nx5\t1\t0\n13\t1\t0\n3\xf6\t1\t0\n12a\t1\t0\n",
-                build_error(2, "Illegal number digit = 78") + build_error(4, "Illegal number digit = f6") +
-                    build_error(5, "Illegal number digit = 61")),
+                build_error(2, "Illegal number digit = 78 ('x')") + build_error(4, "Illegal number digit = f6 ('\xf6')") +
+                    build_error(5, "Illegal number digit = 61 ('a')")),
         dropped("duplicates_keep_the_first_line", "0301\t3\t0\n110\t-2\t0\n0301\t2\t0\n0301\t3\t0\t4\n",
                 build_error(3, "duplikate Entry for number 0301 with different Areas (first on line 1)") +
                     build_error(4, "duplikate Entry for number 0301 (first on line 1)")),
@@ -290,11 +291,17 @@ std::vector<cli_case> cases()
         refused("short_hex_escape", "provider\t1\ta\\x4\n", build_error(1, "\\x in a provider name needs two hex digits")),
         refused("nul_escape", "provider\t1\ta\\x00\n", build_error(1, "a provider name cannot hold \\x00")),
         refused("trailing_backslash", "provider\t1\ta\\\n", build_error(1, "provider name ends in a lone backslash")),
+        refused("timetable_run_past_midnight", "timetable\t13\tprovider 3; 18:00-08:00 route 2\n",
+                build_error(1, "timetable run '18:00-08:00' wraps past midnight: give it as two runs, one to 24:00 and one from 00:00")),
         refused("provider_named_twice", "provider\t1\tA\n#\nprovider\t1\tB\n",
                 build_error(3, "provider 1 already named on line 1")),
-        refused("every_bad_line", "x\n12\t3\t0\ny\n",
+        // Lines it cannot read first, then what the compiler refuses of
+        // the others, all in one run.
+        refused("every_bad_line", "x\n12\t3\t0\ny\n1a\t3\t0\n12\t3\t0\n",
                 build_error(1, "expected a rule (number, route, provider, area) or a provider line") +
-                    build_error(3, "expected a rule (number, route, provider, area) or a provider line")),
+                    build_error(3, "expected a rule (number, route, provider, area) or a provider line") +
+                    build_error(4, "Illegal number digit = 61 ('a')") +
+                    build_error(5, "duplikate Entry for number 12 (first on line 2)")),
         {"refused_build_keeps_old_output", {"build", "in.txt", "out.lcr"}, {{"in.txt", "x\n"}, {"out.lcr", "old"}}, "",
          build_error(1, "expected a rule (number, route, provider, area) or a provider line"), 1, "out.lcr", "old"},
         {"build_missing_text", {"build", "nope.txt", "out.lcr"}, {}, "",
@@ -367,7 +374,7 @@ std::vector<cli_case> cases()
          "lcrtool: a.lcr: not a version-3 lcr image (version word 4)\n", 2},
         {"lookup_without_number", {"lookup", "a.lcr"}, {{"a.lcr", lookup_image()}}, "", USAGE, 2},
         {"lookup_empty_number", {"lookup", "a.lcr", ""}, {{"a.lcr", lookup_image()}}, "", "lcrtool: empty number\n", 2},
-        {"lookup_from_a_pipe", {"lookup", "/dev/stdin", "129"}, {}, "129\t12\t3\t0\t4\troute 3\n", "", 0, "",
+        {"lookup_from_a_pipe", {"lookup", "-", "129"}, {}, "129\t12\t3\t0\t4\troute 3\n", "", 0, "",
          std::nullopt, TWO_RULES},
 
         // check: what the loader passes over or a merge changes, a line
