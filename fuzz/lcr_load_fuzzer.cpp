@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "image_writer.h"
 #include "loader.h"
 #include "merge.h"
 #include "tree_check.h"
@@ -109,8 +110,9 @@ std::vector<std::string> reference_names(const uint8_t *bytes, size_t len)
     std::vector<std::string> names;
     for (size_t p = 0; p < 10; p++) {
         std::string name;
-        for (size_t i = 0; i < 20 && 4 + 22 * p + i < len; i++) {
-            char c = static_cast<char>(bytes[4 + 22 * p + i]);
+        const size_t field = image_writer::name_offset(static_cast<int>(p));
+        for (size_t i = 0; i < 20 && field + i < len; i++) {
+            char c = static_cast<char>(bytes[field + i]);
             if (!c)
                 break;
             name += c;

@@ -82,8 +82,24 @@ stage_device() {
         tests/device/run.sh --prepare --burnimg build/mipsel-uclibc-static/burnimg/burnimg
 }
 
+usage() {
+    echo "usage: scripts/test.sh [STAGE...]"
+    echo "Runs the named stages in the order given, or all of them in this order:"
+    echo "  ${all_stages[*]}"
+}
+
 stages=("$@")
 [ ${#stages[@]} -eq 0 ] && stages=("${all_stages[@]}")
+for s in "${stages[@]}"; do
+    case $s in
+        -h | --help) usage; exit 0 ;;
+    esac
+    if ! declare -F "stage_$s" >/dev/null; then
+        echo "scripts/test.sh: no stage '$s'" >&2
+        usage >&2
+        exit 2
+    fi
+done
 failed=()
 for s in "${stages[@]}"; do
     echo "=== stage: $s"

@@ -14,6 +14,7 @@ std::vector<std::string> fault_env(const std::string &report, const child_faults
         "LD_PRELOAD=" + fault_shim_path(FAULT_SHIM_LIBRARY),
         "FAULT_MALLOC_AT=" + std::to_string(faults.malloc_at),
         std::string("FAULT_MALLOC_AFTER=") + (faults.malloc_after ? "1" : "0"),
+        "FAULT_READ_SHORT=" + std::to_string(faults.read_short),
         "FAULT_WRITE_AT=" + std::to_string(faults.write_at),
         "FAULT_WRITE_AS=" + faults.write_as,
         std::string("FAULT_NO_UNNAMED=") + (faults.no_unnamed ? "1" : "0"),
@@ -26,14 +27,14 @@ std::vector<std::string> fault_env(const std::string &report, const child_faults
     };
 }
 
-long fault_report_calls(const std::string &report)
+long fault_report_calls(const std::string &report, bool cut_reads)
 {
     FILE *f = std::fopen(report.c_str(), "r");
     if (!f)
         return -2;
-    long n = -1;
-    if (std::fscanf(f, "%ld", &n) != 1)
-        n = -1;
+    long n[2] = {-1, -1};
+    if (std::fscanf(f, "%ld %ld", &n[0], &n[1]) != 2)
+        n[0] = n[1] = -1;
     std::fclose(f);
-    return n;
+    return n[cut_reads];
 }

@@ -11,6 +11,7 @@
 struct child_faults {
     long malloc_at = 0;         // the nth malloc call fails; 0: none
     bool malloc_after = false;  // ... and every later one too
+    long read_short = 0;        // the first read of more bytes gets this many; 0: none
     long write_at = 0;          // the nth write call misbehaves; 0: none
     std::string write_as;       // "zero", "error", "short" or "kill"
     bool no_unnamed = false;    // the file system offers no unnamed files
@@ -38,9 +39,10 @@ inline child_faults write_fault(long nth, const std::string &as)
 std::vector<std::string> fault_env(const std::string &report, const child_faults &faults);
 
 // What the report at `report` says: the number of malloc calls the program
-// made; -1 when the library was loaded but the program did not exit
-// normally; -2 when the library was not loaded at all.
-long fault_report_calls(const std::string &report);
+// made (or, with `cut_reads`, of reads cut short); -1 when the library was
+// loaded but the program did not exit normally; -2 when the library was
+// not loaded at all.
+long fault_report_calls(const std::string &report, bool cut_reads = false);
 
 // Why a test of allocation failures skips when the count is not positive.
 inline constexpr char NO_MALLOC_FAULTS[] =

@@ -1,6 +1,6 @@
 // Faults for programs that tests run as child processes. Loaded with
-// LD_PRELOAD, this library stands in for malloc, write, openat and fsync and
-// makes the calls that the environment names fail:
+// LD_PRELOAD, this library stands in for malloc, read, write, openat and
+// fsync and makes the calls that the environment names fail:
 //
 //   FAULT_MALLOC_AT=n      the nth malloc call of the process fails
 //                          (counted from 1)
@@ -10,14 +10,17 @@
 //                          "short" (writes half the bytes asked for) or
 //                          "kill" (the process ends by SIGKILL, as in a
 //                          power cut)
+//   FAULT_READ_SHORT=n     the first read call that asks for more than n
+//                          bytes gets n at most, as from a pipe whose
+//                          writer has written only n so far
 //   FAULT_NO_UNNAMED=1     openat refuses unnamed files (O_TMPFILE) with
 //                          EOPNOTSUPP, as some file systems do
 //   FAULT_FOLDER_SYNC=what fsync of a folder fails with EINVAL ("error"), as
 //                          on file systems that cannot sync one, or ends
 //                          the process by SIGKILL ("kill")
 //   FAULT_REPORT=p         file p is created when the library is loaded and
-//                          receives the number of malloc calls when the
-//                          process exits normally
+//                          receives the number of malloc calls and of
+//                          reads cut short when the process exits normally
 //
 // The report file tells a test that the library was loaded at all: a
 // statically linked program, or an emulator that does not hand LD_PRELOAD
@@ -41,18 +44,22 @@ namespace {
 
 using malloc_fn = void *(*)(size_t);
 using free_fn = void (*)(void *);
+using read_fn = ssize_t (*)(int, void *, size_t);
 using write_fn = ssize_t (*)(int, const void *, size_t);
 using openat_fn = int (*)(int, const char *, int, ...);
 using fsync_fn = int (*)(int);
 
 malloc_fn real_malloc;
 free_fn real_free;
+read_fn real_read;
 write_fn real_write;
 openat_fn real_openat;
 fsync_fn real_fsync;
 bool no_unnamed;
 const char *folder_sync_as = "";
 long writes;
+size_t read_short;
+long reads_cut;
 long write_fail_at;
 const char *write_fail_as = "";
 long calls;
@@ -80,7 +87,7 @@ void *early_alloc(size_t size)
     return p;
 }
 
-void write_report(long n)
+void write_report(long n, long cut)
 {
     if (!report)
         return;
@@ -88,7 +95,7 @@ void write_report(long n)
     if (fd < 0)
         return;
     char text[32];
-    int len = snprintf(text, sizeof text, "%ld\n", n);
+    int len = snprintf(text, sizeof text, "%ld %ld\n", n, cut);
     if (len > 0 && real_write && real_write(fd, text, static_cast<size_t>(len)) < 0) {
         // Nothing to do: a missing count shows in the test.
     }
@@ -99,6 +106,7 @@ __attribute__((constructor)) void start()
 {
     real_malloc = reinterpret_cast<malloc_fn>(dlsym(RTLD_NEXT, "malloc"));
     real_free = reinterpret_cast<free_fn>(dlsym(RTLD_NEXT, "free"));
+    real_read = reinterpret_cast<read_fn>(dlsym(RTLD_NEXT, "read"));
     real_write = reinterpret_cast<write_fn>(dlsym(RTLD_NEXT, "write"));
     real_openat = reinterpret_cast<openat_fn>(dlsym(RTLD_NEXT, "openat"));
     real_fsync = reinterpret_cast<fsync_fn>(dlsym(RTLD_NEXT, "fsync"));
@@ -106,6 +114,8 @@ __attribute__((constructor)) void start()
         no_unnamed = no[0] == '1';
     if (const char *as = getenv("FAULT_FOLDER_SYNC"))
         folder_sync_as = as;
+    if (const char *n = getenv("FAULT_READ_SHORT"))
+        read_short = strtoul(n, nullptr, 10);
     if (const char *at = getenv("FAULT_WRITE_AT"))
         write_fail_at = strtol(at, nullptr, 10);
     if (const char *as = getenv("FAULT_WRITE_AS"))
@@ -118,12 +128,12 @@ __attribute__((constructor)) void start()
     // The count starts with the program: what the loader and this library
     // did before is not the program's doing.
     calls = 0;
-    write_report(-1);
+    write_report(-1, -1);
 }
 
 __attribute__((destructor)) void finish()
 {
-    write_report(calls);
+    write_report(calls, reads_cut);
 }
 
 }  // namespace
@@ -145,6 +155,19 @@ extern "C" void free(void *p)
     if (!real_free)
         return;  // only the early arena exists before start()
     real_free(p);
+}
+
+extern "C" ssize_t read(int fd, void *buf, size_t len)
+{
+    if (!real_read) {
+        errno = EIO;
+        return -1;
+    }
+    if (read_short > 0 && reads_cut == 0 && len > read_short) {
+        len = read_short;
+        reads_cut++;
+    }
+    return real_read(fd, buf, len);
 }
 
 extern "C" ssize_t write(int fd, const void *buf, size_t len)

@@ -8,7 +8,6 @@ namespace {
 // product's constants, so a wrong constant there shows up as a test failure.
 constexpr size_t trie_offset = 5892;
 constexpr size_t record_size = 21;
-constexpr size_t timetable_offset = 2820;
 constexpr size_t time_slots = 48;
 
 void put16(std::string &b, size_t off, uint16_t v)
@@ -40,7 +39,7 @@ image_writer::image_writer() : bytes(trie_offset, '\0')
     version(3);
     for (size_t k = 0; k < 64; k++)
         for (size_t j = 0; j < time_slots; j++)
-            bytes[timetable_offset + k * time_slots + j] = static_cast<char>(timetable_entry(k));
+            bytes[timetable_offset(k) + j] = static_cast<char>(timetable_entry(k));
 }
 
 image_writer &image_writer::version(uint32_t v)
@@ -52,9 +51,19 @@ image_writer &image_writer::version(uint32_t v)
 
 image_writer &image_writer::provider_name(int p, std::string_view name)
 {
-    size_t off = 4 + 22 * static_cast<size_t>(p);
+    size_t off = name_offset(p);
     bytes.replace(off, name.size() + 1, std::string(name) + '\0');
     return *this;
+}
+
+size_t image_writer::name_offset(int p)
+{
+    return 4 + 22 * static_cast<size_t>(p);
+}
+
+size_t image_writer::timetable_offset(uint32_t k)
+{
+    return 2820 + time_slots * k;
 }
 
 size_t image_writer::record_offset(uint32_t i)

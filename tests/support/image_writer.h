@@ -54,7 +54,9 @@ struct image_writer {
 
     // Trie records held, counting a partial one at the end.
     uint32_t record_count() const;
-    // File offset of record i.
+    // File offsets of provider p's name field, of timetable k and of record i.
+    static size_t name_offset(int p);
+    static size_t timetable_offset(uint32_t k);
     static size_t record_offset(uint32_t i);
 };
 
