@@ -112,10 +112,8 @@ int report_problems(const char *file, const rule_list *list, const compiled_rule
     return 0;
 }
 
-// The timetables and bytes the text gives go over what the compiler wrote.
-// A bytes line leaves alone the names the provider lines give and the NUL
-// that ends each, so bytes kept from a dump cannot cut or lengthen a name
-// that was edited since.
+// Bytes that hold a character of provider p's name, or the NUL that ends a
+// name of fewer than 20 characters.
 bool holds_name(const rule_list *list, uint32_t offset)
 {
     if (offset < LCR_OFF_PROVIDER_NAMES || offset >= lcr_provider_name_offset(LCR_PROVIDER_COUNT))
@@ -125,6 +123,10 @@ bool holds_name(const rule_list *list, uint32_t offset)
     return at < len || (at == len && len < LCR_PROVIDER_NAME_MAX);
 }
 
+// The timetables and bytes the text gives go over what the compiler wrote.
+// A bytes line leaves alone the names the provider lines give and the NUL
+// that ends each, so bytes kept from a dump cannot cut or lengthen a name
+// that was edited since.
 void write_extras(const text_extras *x, const rule_list *list, lcr_image_out *out)
 {
     for (uint32_t k = 0; k < LCR_TIMETABLES; k++)

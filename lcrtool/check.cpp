@@ -162,7 +162,7 @@ int check_file(const char *path)
     // the walk below says where they join or where it was cut.
     if (status != lcr_load_status::loaded && status != lcr_load_status::joined &&
         status != lcr_load_status::cut) {
-        report_load_failure(path, status, img.len);
+        report_load_failure(path, status, &img);
         loaded_image_free(&img);
         return EXIT_TROUBLE;
     }

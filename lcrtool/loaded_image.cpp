@@ -88,21 +88,22 @@ size_t trie_longest_rule(const uint8_t *bytes, uint32_t len, const char *number,
     return found;
 }
 
-void report_load_failure(const char *path, lcr_load_status status, uint32_t len)
+void report_load_failure(const char *path, lcr_load_status status, const loaded_image *img)
 {
     const char *file = input_name(path);
+    auto len = static_cast<unsigned>(img->len);
     switch (status) {
     case lcr_load_status::bad_version:
-        report(file, "not a version-3 lcr image (version word %u)", static_cast<unsigned>(kelmar_lcr_version));
+        report(file, "not a version-3 lcr image (version word %u)", static_cast<unsigned>(get_le32(img->bytes)));
         break;
     case lcr_load_status::too_short:
-        report(file, "too short for an lcr image (%u bytes)", static_cast<unsigned>(len));
+        report(file, "too short for an lcr image (%u bytes)", len);
         break;
     case lcr_load_status::joined:
         report(file, "not a valid version-3 lcr image");
         break;
     case lcr_load_status::cut:
-        report(file, "cut short: the trie links past the %u bytes read", static_cast<unsigned>(len));
+        report(file, "cut short: the trie links past the %u bytes read", len);
         break;
     default:
         report(file, "out of memory");
@@ -157,7 +158,7 @@ int load_image(const char *path, loaded_image *img)
         return -1;
     lcr_load_status status = load_read_image(img);
     if (status != lcr_load_status::loaded) {
-        report_load_failure(path, status, img->len);
+        report_load_failure(path, status, img);
         loaded_image_free(img);
         return -1;
     }
@@ -167,7 +168,6 @@ int load_image(const char *path, loaded_image *img)
 void loaded_image_free(loaded_image *img)
 {
     free(img->bytes);
-    img->bytes = nullptr;
-    img->len = 0;
     rule_list_free(&img->list);
+    *img = loaded_image{};
 }

@@ -31,8 +31,9 @@ inline constexpr uint64_t PAST_UNKNOWN = UINT64_MAX;
 int read_image(const char *path, loaded_image *img, uint64_t *past);
 // Loads the bytes read into img->list; reports nothing.
 lcr_load_status load_read_image(loaded_image *img);
-// The message for a load that failed, as load_image gives it.
-void report_load_failure(const char *path, lcr_load_status status, uint32_t len);
+// The message for a load of the bytes in `img` that failed, as load_image
+// gives it.
+void report_load_failure(const char *path, lcr_load_status status, const loaded_image *img);
 void loaded_image_free(loaded_image *img);
 
 // Fills `fixed` (LCR_OFF_TRIE bytes) with what the compiler writes before
