@@ -4,8 +4,9 @@
 # device programs, burnimg and lcrmerge:
 #
 #   DEVTOOLS_TESTS    AUTO: on when the build can run what it builds
-#                     (natively, or through CMAKE_CROSSCOMPILING_EMULATOR);
-#                     ON where it cannot is an error, not a build that fails
+#                     (natively, or through CMAKE_CROSSCOMPILING_EMULATOR)
+#                     and lcrtool is not turned off; ON where the build
+#                     cannot run them is an error, not a build that fails
 #                     when test discovery runs a target program.
 #   DEVTOOLS_LCRTOOL  AUTO: on natively and when the tests are on (they
 #                     start it); a cross build has it only when asked.
@@ -36,27 +37,33 @@ else()
 endif()
 
 choice_value(DEVTOOLS_TESTS devtools_tests)
+choice_value(DEVTOOLS_LCRTOOL devtools_lcrtool)
+if(devtools_lcrtool STREQUAL "AUTO" AND DEFINED DEVTOOLS_HOST_TOOLS)
+  choice_value(DEVTOOLS_HOST_TOOLS devtools_lcrtool)
+endif()
+
 if(devtools_tests STREQUAL "AUTO")
-  set(devtools_tests ${can_run})
   if(NOT can_run)
+    set(devtools_tests OFF)
     message(STATUS "Tests off: a cross build without CMAKE_CROSSCOMPILING_EMULATOR cannot run them")
+  elseif(devtools_lcrtool STREQUAL "OFF")
+    set(devtools_tests OFF)
+    message(STATUS "Tests off: they start lcrtool, and DEVTOOLS_LCRTOOL is OFF")
+  else()
+    set(devtools_tests ON)
   endif()
 elseif(devtools_tests AND NOT can_run)
   message(FATAL_ERROR "DEVTOOLS_TESTS=ON: the tests of a cross build run through an emulator; "
     "set CMAKE_CROSSCOMPILING_EMULATOR (for instance \"qemu-mipsel;-L;/usr/mipsel-linux-gnu\"), "
     "or DEVTOOLS_TESTS=OFF")
+elseif(devtools_tests AND devtools_lcrtool STREQUAL "OFF")
+  message(FATAL_ERROR "the tests start lcrtool: set DEVTOOLS_LCRTOOL=ON, or DEVTOOLS_TESTS=OFF")
 endif()
 
-choice_value(DEVTOOLS_LCRTOOL devtools_lcrtool)
-if(devtools_lcrtool STREQUAL "AUTO" AND DEFINED DEVTOOLS_HOST_TOOLS)
-  choice_value(DEVTOOLS_HOST_TOOLS devtools_lcrtool)
-endif()
 if(devtools_lcrtool STREQUAL "AUTO")
   if(devtools_tests OR NOT CMAKE_CROSSCOMPILING)
     set(devtools_lcrtool ON)
   else()
     set(devtools_lcrtool OFF)
   endif()
-elseif(devtools_tests AND NOT devtools_lcrtool)
-  message(FATAL_ERROR "the tests start lcrtool: set DEVTOOLS_LCRTOOL=ON, or DEVTOOLS_TESTS=OFF")
 endif()
