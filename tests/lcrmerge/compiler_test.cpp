@@ -18,8 +18,7 @@
 
 namespace {
 
-// The tests' own output record, scratch and dropped count, which
-// lcr_compile fills.
+// The tests' own output record, scratch and dropped count for lcr_compile.
 uint8_t image_buf[LCR_IMAGE_MAX];
 lcr_image_out image = {image_buf, 0};
 lcr_compile_scratch scratch;
@@ -70,8 +69,7 @@ struct rule_tree {
     }
 };
 
-// Compiles the rule set under `routing` and returns the messages that the
-// driver prints for its problems.
+// Compiles the rule set under `routing` and returns the driver's messages.
 std::string compile(const lcr_node *routing, int &rc)
 {
     bool printed = false;

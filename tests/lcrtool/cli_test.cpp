@@ -296,8 +296,6 @@ std::vector<cli_case> cases()
                 build_error(1, "timetable run '18:00-08:00' wraps past midnight: give it as two runs, one to 24:00 and one from 00:00")),
         refused("provider_named_twice", "provider\t1\tA\n#\nprovider\t1\tB\n",
                 build_error(3, "provider 1 already named on line 1")),
-        // Lines it cannot read first, then what the compiler refuses of
-        // the others, all in one run.
         refused("every_bad_line", "x\n12\t3\t0\ny\n1a\t3\t0\n12\t3\t0\n",
                 build_error(1, "expected a rule (number, route, provider, area) or a provider line") +
                     build_error(3, "expected a rule (number, route, provider, area) or a provider line") +

@@ -159,15 +159,9 @@ extern "C" void free(void *p)
 
 extern "C" ssize_t read(int fd, void *buf, size_t len)
 {
-    if (!real_read) {
-        errno = EIO;
-        return -1;
-    }
-    if (read_short > 0 && reads_cut == 0 && len > read_short) {
-        len = read_short;
-        reads_cut++;
-    }
-    return real_read(fd, buf, len);
+    if (read_short > 0 && reads_cut == 0 && len > read_short)
+        len = read_short, reads_cut = 1;
+    return real_read ? real_read(fd, buf, len) : (errno = EIO, -1);
 }
 
 extern "C" ssize_t write(int fd, const void *buf, size_t len)
