@@ -146,7 +146,7 @@ const compile_case cases[] = {
      0, {{255, {{7, 1}, {8, 2}}}, {4, {}}, {2, {}}}, 10, 3},
     {"AreaWithoutTimetableFails", {{"1", 2, {}}, {"12", 70, {}}},
      "ERROR Area 71 timetable does not exist (Tree point 2)\n", -1, {}},
-    {"FirstAreaPastNoTimetableFails", {{"6", 64, {}}}, "ERROR Area 65 timetable does not exist (Tree point 1)\n", -1, {}},
+    {"FirstAreaPastNoTimetableFails", {{"6", 64, {}}, {"7", 70, {}}}, "ERROR Area 65 timetable does not exist (Tree point 1)\n", -1, {}},
     {"UnusedTimetablePasses", {{"5", 19, {}}}, "", 0, {{255, {{5, 1}}}, {20, {}}}},
     {"NoTimetableRoutePasses", {{"5", -3, 6}}, "", 0, {{255, {{5, 1}}}, {64, {}}}},
     {"MissingProviderFails", {{"3", {}, 7}}, "ERROR Provider value 14 does not exist\n(Tree point 1, Area value 17, Time 0)\n",

@@ -254,8 +254,8 @@ std::vector<cli_case> cases()
         dropped("duplicates_keep_the_first_line", "0301\t3\t0\n110\t-2\t0\n0301\t2\t0\n0301\t3\t0\t4\n",
                 build_error(3, "duplikate Entry for number 0301 with different Areas (first on line 1)") +
                     build_error(4, "duplikate Entry for number 0301 (first on line 1)")),
-        dropped("no_timetable_keeps_old_output", "12\t3\t0\n13\t64\t0\t65\n",
-                build_error(2, "Area 65 timetable does not exist (route 64)")),
+        dropped("no_timetable_keeps_old_output", "12\t3\t0\n13\t64\t0\t65\n14\t70\t0\n",
+                build_error(2, "Area 65 timetable does not exist (route 64)") + build_error(3, "Area 71 timetable does not exist (route 70)")),
         refused("no_timetable_writes_nothing", "5\t253\t0\n5\t1\t0\n",
                 build_error(1, "Area 254 timetable does not exist (route 253)") +
                     build_error(2, "duplikate Entry for number 5 with different Areas (first on line 1)")),
