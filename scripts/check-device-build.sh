@@ -115,6 +115,8 @@ fi
 builds=("$@")
 [ ${#builds[@]} -eq 0 ] && builds=(build/mipsel-release build/mips)
 
+# The stripped sizes again as one table, to paste into bench/README.md.
+size_rows=()
 for build in "${builds[@]}"; do
     build_tools "$build"
     uclibc=$(cache_value "$build" DEVTOOLS_UCLIBC_ROOT)
@@ -193,6 +195,7 @@ for build in "${builds[@]}"; do
         else
             budget=$(awk -v p="$processor" -v n="$prog" '$1 == p && $2 == n { print $3 }' "$budget_file")
         fi
+        size_rows+=("| \`$prog\` | $build ($processor) | $size | ${budget:-none} |")
         if [ -n "$budget" ]; then
             echo "  stripped size: $size bytes (budget $budget, $((budget - size)) left)"
             [ "$size" -le "$budget" ] || fail "$prog is $size bytes stripped, over its budget of $budget"
@@ -211,4 +214,8 @@ for build in "${builds[@]}"; do
     rm -rf "$tmp"
 done
 
+echo "== stripped sizes, bytes"
+echo "| program | build | stripped | budget |"
+echo "|---|---|---|---|"
+printf '%s\n' "${size_rows[@]}"
 finish "device build checks"
