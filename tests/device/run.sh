@@ -211,6 +211,7 @@ cp "$burnimg" "$root/bin/burnimg"
 chmod 755 "$root/bin/burnimg"
 cp "$here/init" "$root/init"
 cp "$here/$suite" "$root/$suite"
+cp "$here/nand.sh" "$root/"
 chmod 755 "$root/init"
 printf 'MTD_KIB=%s\nMTD_ERASE_KIB=%s\nNAND_ARGS="%s"\nSUITE=/%s\nRUNS=%s\n' \
     "$mtd_kib" "$mtd_erase_kib" "$nand_args" "$suite" "$bench_runs" >"$root/suite.conf"
@@ -221,6 +222,13 @@ if [ "$bench_runs" != 0 ]; then
 else
     make_image "$root/img/a.bin" 150000 1
     make_image "$root/img/b.bin" 300000 2
+    # n.bin: 300 NAND pages and an 8-byte tail; and.bin: the first 300000
+    # bytes of b.bin programmed over those of n.bin without an erase, which
+    # on NAND leaves the bitwise AND of both.
+    make_image "$root/img/n.bin" 614408 3
+    perl -e 'local $/; open my $b, "<", $ARGV[0] or die; open my $n, "<", $ARGV[1] or die;
+             my $x = <$b>; my $y = substr(<$n>, 0, length $x); print $x & $y;' \
+        "$root/img/b.bin" "$root/img/n.bin" >"$root/img/and.bin"
 fi
 (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet -R 0:0 | gzip -1) >"$work/initramfs.cpio.gz" || exit 2
 
