@@ -78,8 +78,9 @@ stage_device() {
     need_pkgs cmake make uclibc-source g++-mipsel-linux-gnu qemu-system-mips qemu-user cpio &&
         scripts/build-uclibc.sh -q >/dev/null &&
         cmake --preset mipsel-uclibc-static --fresh >/dev/null &&
-        cmake --build --preset mipsel-uclibc-static --target burnimg &&
-        tests/device/run.sh --prepare --burnimg build/mipsel-uclibc-static/burnimg/burnimg
+        cmake --build --preset mipsel-uclibc-static --target burnimg lcrmerge &&
+        tests/device/run.sh --prepare --burnimg build/mipsel-uclibc-static/burnimg/burnimg \
+            --lcrmerge build/mipsel-uclibc-static/lcrmerge/lcrmerge
 }
 
 stages=("$@")

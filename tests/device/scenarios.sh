@@ -267,7 +267,8 @@ expect_output ''
 expect_device ff:262144
 end_scenario
 
-# The NAND flash.
+# The NAND flash, and the update scripts of examples/ on it.
 . /nand.sh
+. /examples.sh
 
 echo "device: $passed passed, $failed failed"
