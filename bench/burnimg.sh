@@ -62,10 +62,13 @@ if [ "$board" = 1 ]; then
     echo "/dev/mtd1, NAND (nandsim, do_delays=1), the whole partition:"
     printf '  %-40s %10s\n' "flash_erase, then burnimg -u -c" "$nand_update_burn" \
         "flashcp (erases, writes, verifies)" "$nand_update_flashcp" \
+        "flash_erase alone" "$nand_erase" \
+        "burnimg -u -c alone, erased partition" "$nand_check_burn" \
         "burnimg -u, on an erased partition" "$nand_copy_burn" \
         "nandwrite, on an erased partition" "$nand_copy_nandwrite" \
         "dd bs=65536, on an erased partition" "$nand_copy_dd"
     echo "  update: flash_erase + burnimg -c / flashcp = $(ratio "$nand_update_burn" "$nand_update_flashcp")"
+    echo "  burnimg -c alone / flashcp = $(ratio "$nand_check_burn" "$nand_update_flashcp")"
     echo "  copy: burnimg / nandwrite = $(ratio "$nand_copy_burn" "$nand_copy_nandwrite")"
     echo "  copy: burnimg / dd = $(ratio "$nand_copy_burn" "$nand_copy_dd")"
     exit 0

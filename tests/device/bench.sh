@@ -5,8 +5,9 @@
 #   and the copy of an image as large as the device, in 64 KiB chunks;
 # - on /dev/mtd1 (nandsim with the chip's timing), a whole-partition
 #   update, flash_erase and burnimg -c against flashcp (which erases, writes
-#   and verifies), and the copy alone against nandwrite and dd, each copy
-#   onto a partition erased beforehand, untimed.
+#   and verifies), and its two parts alone; and the copy alone against
+#   nandwrite and dd. Each run of burnimg -c or a copy alone gets a partition
+#   erased beforehand, untimed.
 #
 # The runs take turns, after one untimed round. Each prints
 # "bench NAME MICROSECONDS", timed with the shell's $EPOCHREALTIME (busybox's
@@ -26,15 +27,17 @@ copy_burn() { burnimg -i /img/full.bin -o $dev -b 65536 -u; }
 copy_dd() { dd if=/img/full.bin of=$dev bs=65536 conv=notrunc; }
 nand_update_burn() { flash_erase -q $nand 0 0 && burnimg -i /img/full.bin -o $nand -b 65536 -u -c; }
 nand_update_flashcp() { flashcp /img/full.bin $nand; }
+nand_erase() { flash_erase -q $nand 0 0; }
+nand_check_burn() { burnimg -i /img/full.bin -o $nand -b 65536 -u -c; }
 nand_copy_burn() { burnimg -i /img/full.bin -o $nand -b 65536 -u; }
 nand_copy_nandwrite() { nandwrite -q $nand /img/full.bin; }
 nand_copy_dd() { dd if=/img/full.bin of=$nand bs=65536; }
 
-# timed NAME: runs the function NAME once and prints its time; a copy onto
-# the NAND flash gets an erased partition first. A run that fails says so,
+# timed NAME: runs the function NAME once and prints its time; a copy or a
+# verified copy onto the NAND flash gets an erased partition first. A run that fails says so,
 # and the host then reports no figures.
 timed() {
-    case $1 in nand_copy_*) flash_erase -q $nand 0 0 >/dev/null 2>&1 ;; esac
+    case $1 in nand_copy_* | nand_check_*) flash_erase -q $nand 0 0 >/dev/null 2>&1 ;; esac
     start=$EPOCHREALTIME
     if ! $1 >/dev/null 2>&1; then
         echo "bench: $1 failed"
@@ -46,7 +49,7 @@ timed() {
 
 [ "$(cat /sys/class/mtd/mtd1/size)" = "$size" ] || { echo "bench: the NAND flash is not $size bytes"; exit 1; }
 echo "bench: $RUNS runs on $size bytes"
-names="fill_burn fill_dd copy_burn copy_dd nand_update_burn nand_update_flashcp nand_copy_burn nand_copy_nandwrite nand_copy_dd"
+names="fill_burn fill_dd copy_burn copy_dd nand_update_burn nand_update_flashcp nand_erase nand_check_burn nand_copy_burn nand_copy_nandwrite nand_copy_dd"
 for n in $names; do timed $n >/dev/null; done
 i=0
 while [ $i -lt "$RUNS" ]; do

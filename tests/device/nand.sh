@@ -202,9 +202,11 @@ end_scenario
 
 # flashcp erases the blocks the image covers, writes and verifies; blocks
 # beyond the image keep their data, and the rest of the last block covered
-# is erased. Its -p, which is to skip the blocks that already hold the
-# image's bytes, fails on this board (Debian's mtd-utils 2.1.5): it dies of
-# a segmentation fault, or exits 1 after a short read from a garbled name.
+# is erased. An image that ends inside a sub-page (a.bin) fails at its last
+# write, with the driver's EINVAL. Its -p, which is to skip the blocks that
+# already hold the image's bytes, fails on this board (Debian's mtd-utils
+# 2.1.5): it dies of a segmentation fault, or exits 1 after a short read
+# from a garbled name.
 nand_scenario "NAND: flashcp erases the blocks it needs, writes and verifies"
 nand_preload /img/b.bin
 nandwrite -q -p -s 0xa0000 $nand /img/b.bin || problem "nandwrite at 0xa0000 failed"
@@ -213,6 +215,10 @@ status=$?
 expect_status 0
 expect_output ''
 expect_nand /tmp/pages.bin:0:614400 ff:40960 /img/b.bin:0:300000 ff:$((nand_size - 955360))
+flashcp /img/a.bin $nand >/tmp/out 2>/tmp/err
+status=$?
+expect_status 1
+grep -q 'Invalid argument' /tmp/err || problem "flashcp of a.bin: $(head -c 200 /tmp/err)"
 flashcp -p /tmp/pages.bin $nand >/tmp/out 2>/tmp/err
 status=$?
 [ "$status" != 0 ] || problem "flashcp -p succeeded"
