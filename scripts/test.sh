@@ -124,9 +124,10 @@ stage_device() {
     need_pkgs cmake make uclibc-source g++-mipsel-linux-gnu qemu-system-mips qemu-user cpio &&
         scripts/build-uclibc.sh -q >/dev/null &&
         cmake --preset mipsel-uclibc-static --fresh >/dev/null &&
-        cmake --build --preset mipsel-uclibc-static --target burnimg lcrmerge &&
+        cmake --build --preset mipsel-uclibc-static --target burnimg lcrmerge lcrtool &&
         tests/device/run.sh --prepare --burnimg build/mipsel-uclibc-static/burnimg/burnimg \
-            --lcrmerge build/mipsel-uclibc-static/lcrmerge/lcrmerge
+            --lcrmerge build/mipsel-uclibc-static/lcrmerge/lcrmerge \
+            --lcrtool build/mipsel-uclibc-static/lcrtool/lcrtool
 }
 
 stages=("$@")
