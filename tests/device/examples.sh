@@ -33,7 +33,7 @@ expect_err() {
     fi
 }
 
-firmware_done='burnimg: copy /img/n.bin to /dev/mtd1\nprogramming: ..........\nclosing: /dev/mtd1 \n'"${verified_pages}"'burnimg: successful!\n'
+firmware_done='burnimg: copy /img/n.bin to /dev/mtd1\nprogramming: ..........\nclosing: /dev/mtd1 \n'"${verified_nand}"'burnimg: successful!\n'
 
 nand_preload /img/b.bin
 example "update-firmware: erases, writes and verifies" update-firmware.sh /img/n.bin $nand

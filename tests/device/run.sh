@@ -35,7 +35,7 @@ set -u
 src=$(cd "$(dirname "$0")/../.." && pwd)
 here="$src/tests/device"
 
-prepare=0 skip_missing=0 burnimg="" lcrmerge="" lcrtool="" timeout=180 bench_runs=0
+prepare=0 skip_missing=0 burnimg="" lcrmerge="" lcrtool="" timeout=300 bench_runs=0
 # The kernel modules (loaded by name with modprobe, which finds their
 # dependencies in modules.dep) and the mtd-utils programs the board carries.
 modules="mtdram nandsim"
@@ -125,6 +125,7 @@ prepare_cache() {
 
 command -v qemu-system-mipsel >/dev/null || missing "qemu-system-mipsel not found (Debian package qemu-system-mips)"
 command -v cpio >/dev/null || missing "cpio not found"
+command -v readelf >/dev/null || missing "readelf not found (Debian package binutils)"
 if ! cache_ready; then
     if [ "$prepare" = 1 ]; then
         prepare_cache || { echo "run.sh: could not fetch the kernel and busybox" >&2; exit 2; }
@@ -180,7 +181,7 @@ add_module() {
     echo "$line" >>"$root/lib/modules/$kver/modules.dep"
 }
 
-# add_program FILE: copies a dynamically linked mipsel program of the
+# add_program NAME: copies a dynamically linked mipsel program of the
 # mtd-utils tree to /usr/sbin, with its program interpreter and the shared
 # libraries it needs (and those they need), found in the same tree.
 mtd_tree=$cache/mtd-utils
