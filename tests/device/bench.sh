@@ -25,7 +25,9 @@ fill_burn() { burnimg -i /img/empty -o $dev -b 65536 -f $size; }
 fill_dd() { dd if=/img/ff of=$dev bs=65536 conv=notrunc; }
 copy_burn() { burnimg -i /img/full.bin -o $dev -b 65536 -u; }
 copy_dd() { dd if=/img/full.bin of=$dev bs=65536 conv=notrunc; }
-nand_update_burn() { flash_erase -q $nand 0 0 && burnimg -i /img/full.bin -o $nand -b 65536 -u -c; }
+nand_update_burn() {
+    flash_erase -q $nand 0 0 && burnimg -i /img/full.bin -o $nand -b 65536 -u -c
+}
 nand_update_flashcp() { flashcp /img/full.bin $nand; }
 nand_erase() { flash_erase -q $nand 0 0; }
 nand_check_burn() { burnimg -i /img/full.bin -o $nand -b 65536 -u -c; }
@@ -47,9 +49,12 @@ timed() {
     echo "bench $1 $((${end/./} - ${start/./}))"
 }
 
-[ "$(cat /sys/class/mtd/mtd1/size)" = "$size" ] || { echo "bench: the NAND flash is not $size bytes"; exit 1; }
+[ "$(cat /sys/class/mtd/mtd1/size)" = "$size" ] ||
+    { echo "bench: the NAND flash is not $size bytes"; exit 1; }
 echo "bench: $RUNS runs on $size bytes"
-names="fill_burn fill_dd copy_burn copy_dd nand_update_burn nand_update_flashcp nand_erase nand_check_burn nand_copy_burn nand_copy_nandwrite nand_copy_dd"
+names="fill_burn fill_dd copy_burn copy_dd"
+names="$names nand_update_burn nand_update_flashcp nand_erase nand_check_burn"
+names="$names nand_copy_burn nand_copy_nandwrite nand_copy_dd"
 for n in $names; do timed $n >/dev/null; done
 i=0
 while [ $i -lt "$RUNS" ]; do

@@ -120,7 +120,8 @@ nand_preload /img/b.bin
 timeout 2 burnimg -u -c -i /tmp/pages.bin -o $nand >/tmp/out 2>/tmp/err
 status=$?
 expect_status 143
-printf 'burnimg: copy /tmp/pages.bin to /dev/mtd1\nprogramming: ..........\nclosing: /dev/mtd1 \ncheck firmware on: /dev/mtd1 check firmware read error (cmp error)' >/tmp/cycle
+printf '%b' 'burnimg: copy /tmp/pages.bin to /dev/mtd1\nprogramming: ..........\n' \
+    'closing: /dev/mtd1 \ncheck firmware on: /dev/mtd1 check firmware read error (cmp error)' >/tmp/cycle
 cycles=$(grep -o 'burnimg: copy' /tmp/out | wc -l)
 : >/tmp/want
 i=0
@@ -186,7 +187,8 @@ expect_nand /tmp/pages.bin:0:614400 ff:$((nand_size - 614400))
 grep -qx 1 /sys/class/mtd/mtd1/bad_blocks || problem "bad_blocks: $(cat /sys/class/mtd/mtd1/bad_blocks)"
 nand_preload /tmp/pages.bin
 expect_nand /tmp/pages.bin:0:393216 /tmp/pages.bin:262144:352256 ff:$((nand_size - 745472))
-nanddump -q $nand | head -c 614400 | cmp -s - /tmp/pages.bin || problem "nanddump skipping bad blocks does not read the image"
+nanddump -q $nand | head -c 614400 | cmp -s - /tmp/pages.bin ||
+    problem "nanddump skipping bad blocks does not read the image"
 nand_load
 end_scenario
 
