@@ -9,9 +9,10 @@
 #   nandwrite and dd. Each run of burnimg -c or a copy alone gets a partition
 #   erased beforehand, untimed.
 #
-# The runs take turns, after one untimed round. Each prints
-# "bench NAME MICROSECONDS", timed with the shell's $EPOCHREALTIME (busybox's
-# date has no sub-second format); the host takes the medians.
+# The runs take turns, after one untimed round, in the order below and its
+# reverse. Each prints "bench NAME MICROSECONDS", timed with the shell's
+# $EPOCHREALTIME (busybox's date has no sub-second format); the host takes
+# the medians.
 #
 # Files, built by the host: /img/full.bin (random bytes) and /img/ff (0xFF
 # bytes) are as large as either device, /img/empty is empty.
@@ -56,9 +57,14 @@ names="fill_burn fill_dd copy_burn copy_dd"
 names="$names nand_update_burn nand_update_flashcp nand_erase nand_check_burn"
 names="$names nand_copy_burn nand_copy_nandwrite nand_copy_dd"
 for n in $names; do timed $n >/dev/null; done
+# Every other round runs in the reverse order, so that a load on the host
+# that grows or shrinks during a round weighs on each run alike.
+reversed=
+for n in $names; do reversed="$n $reversed"; done
 i=0
 while [ $i -lt "$RUNS" ]; do
-    for n in $names; do timed $n; done
+    if [ $((i % 2)) = 0 ]; then order=$names; else order=$reversed; fi
+    for n in $order; do timed $n; done
     i=$((i + 1))
 done
 echo "bench: done"
