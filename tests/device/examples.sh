@@ -33,6 +33,13 @@ expect_err() {
     fi
 }
 
+# expect_table: /tmp/table.lcr holds what lcrmerge made of the sample
+# tables, /tmp/merged.lcr.
+expect_table() {
+    cmp -s /tmp/merged.lcr /tmp/table.lcr ||
+        problem "/tmp/table.lcr: $(cmp /tmp/merged.lcr /tmp/table.lcr 2>&1)"
+}
+
 firmware_done='burnimg: copy /img/n.bin to /dev/mtd1\nprogramming: ..........\n'
 firmware_done=$firmware_done'closing: /dev/mtd1 \n'"${verified_nand}"'burnimg: successful!\n'
 
@@ -101,7 +108,7 @@ if command -v lcrmerge >/dev/null && command -v lcrtool >/dev/null; then
     expect_status 0
     expect_output ''
     lcrmerge 2 /img/current.lcr /img/current_default.lcr /tmp/merged.lcr
-    expect_bytes /tmp/table.lcr /tmp/merged.lcr:0:$(wc -c </tmp/merged.lcr)
+    expect_table
     end_scenario
 
     head -c 6353 /img/current.lcr >/tmp/new.lcr
@@ -114,7 +121,7 @@ expect_err 'update-table: lcrmerge refused /tmp/new.lcr (exit status 1); /tmp/ta
         ' not 5892 + 21n: the last 20 bytes, too few for a record, are ignored\n' \
         '/tmp/new.lcr: child link for 112 leads to record 21, past the 21 records read:' \
         ' the image was cut, and lcrmerge refuses it\n'
-    expect_bytes /tmp/table.lcr /tmp/merged.lcr:0:$(wc -c </tmp/merged.lcr)
+    expect_table
     end_scenario
 
     head -c 6000 /img/b.bin >/tmp/new.lcr
@@ -125,7 +132,7 @@ expect_err 'update-table: lcrmerge refused /tmp/new.lcr (exit status 1); /tmp/ta
     expect_err 'update-table: lcrmerge refused /tmp/new.lcr (exit status 1); /tmp/table.lcr keeps the old table\n' \
         'update-table: lcrtool check /tmp/new.lcr (exit status 2):' \
         ' lcrtool: /tmp/new.lcr: not a version-3 lcr image (version word 2754050703)\n'
-    expect_bytes /tmp/table.lcr /tmp/merged.lcr:0:$(wc -c </tmp/merged.lcr)
+    expect_table
     end_scenario
 else
     echo "SKIP update-table: no lcrmerge and lcrtool on the board"
