@@ -48,21 +48,38 @@ end_scenario() {
     fi
 }
 
-# segments FILE SEGMENT...: writes the bytes that SEGMENTs describe, in order,
-# to FILE. "PATH:OFFSET:LENGTH" is a part of a file, "ff:LENGTH" 0xFF bytes.
-segments() {
-    out=$1
-    shift
-    : >"$out"
+# ffs N: N bytes of 0xFF, in pieces of $ff_file ($ff_size bytes of 0xFF)
+# for lengths beyond it.
+ff_file=/tmp/ff ff_size=$dev_size
+ffs() {
+    left=$1
+    while [ "$left" -gt "$ff_size" ]; do
+        cat "$ff_file"
+        left=$((left - ff_size))
+    done
+    head -c "$left" "$ff_file"
+}
+
+# emit SEGMENT...: writes the bytes that SEGMENTs describe, in order, to
+# standard output. "PATH:OFFSET:LENGTH" is a part of a file, "ff:LENGTH"
+# 0xFF bytes.
+emit() {
     for seg in "$@"; do
         case $seg in
-            ff:*) head -c "${seg#ff:}" /tmp/ff >>"$out" ;;
+            ff:*) ffs "${seg#ff:}" ;;
             *)
                 path=${seg%%:*} rest=${seg#*:}
-                tail -c +$((${rest%%:*} + 1)) "$path" | head -c "${rest#*:}" >>"$out"
+                tail -c +$((${rest%%:*} + 1)) "$path" | head -c "${rest#*:}"
                 ;;
         esac
     done
+}
+
+# segments FILE SEGMENT...: writes the segments' bytes to FILE.
+segments() {
+    out=$1
+    shift
+    emit "$@" >"$out"
 }
 
 # preload SEGMENT...: writes the device whole with the segments' bytes.
@@ -251,5 +268,9 @@ expect_status 255
 expect_output ''
 expect_device ff:262144
 end_scenario
+
+# The NAND flash, and the update scripts of examples/ on it.
+. /nand.sh
+. /examples.sh
 
 echo "device: $passed passed, $failed failed"
