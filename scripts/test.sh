@@ -75,7 +75,7 @@ stage_device_checks() {
 # run on an emulated MIPS Malta board with /dev/mtd0 (tests/device/run.sh
 # fetches the board's kernel and busybox into build/device-cache).
 stage_device() {
-    need_pkgs cmake make uclibc-source g++-mipsel-linux-gnu qemu-system-mips cpio &&
+    need_pkgs cmake make uclibc-source g++-mipsel-linux-gnu qemu-system-mips qemu-user cpio &&
         scripts/build-uclibc.sh -q >/dev/null &&
         cmake --preset mipsel-uclibc-static --fresh >/dev/null &&
         cmake --build --preset mipsel-uclibc-static --target burnimg &&

@@ -1,30 +1,39 @@
 #!/usr/bin/env bash
-# Runs the burnimg scenarios on a real flash device node: boots a MIPS Malta
+# Runs the burnimg scenarios on real flash device nodes: boots a MIPS Malta
 # board under qemu-system-mipsel with /dev/mtd0 backed by the kernel's
-# RAM-backed MTD driver, runs a static mipsel burnimg against it, and returns
-# non-zero when a scenario fails or the guest never reports.
+# RAM-backed MTD driver and /dev/mtd1 by its simulated NAND flash (nandsim),
+# with Debian's mtd-utils beside them, runs a static mipsel burnimg against
+# them, and returns non-zero when a scenario fails or the guest never reports.
 #
 #   tests/device/run.sh [--prepare] [--skip-missing] [--burnimg FILE]
 #                       [--cache DIR] [--work DIR] [--timeout SECONDS]
-#                       [--bench RUNS]
+#                       [--bench RUNS] [--module NAME]... [--tool NAME]...
 #
-#   --prepare       fetch the mipsel kernel and busybox into the cache when
-#                   they are missing (apt-get download, unpacked, not installed)
+#   --prepare       fetch the mipsel kernel, busybox and mtd-utils (with the
+#                   packages it depends on) into the cache when they are
+#                   missing (apt-get download, unpacked, not installed)
 #   --skip-missing  exit 77 with the reason when a tool or the cache is missing
 #   --burnimg FILE  the static mipsel burnimg to test; without it the script
 #                   builds one from the source tree with mipsel-linux-gnu-g++
-#   --cache DIR     kernel, module and busybox ($DEVTOOLS_DEVICE_CACHE,
-#                   default build/device-cache)
+#   --cache DIR     kernel, modules, busybox and mtd-utils
+#                   ($DEVTOOLS_DEVICE_CACHE, default build/device-cache)
 #   --work DIR      initramfs and built program (default build/device)
 #   --bench RUNS    time burnimg against dd on a larger device instead of
 #                   running the scenarios (bench.sh); the guest prints a line
 #                   "bench NAME MICROSECONDS" per run and "bench: done", and
 #                   the status is non-zero when it never gets there
+#   --module NAME   put one more kernel module, with the modules it depends
+#                   on, into the board; the guest loads it with modprobe NAME
+#   --tool NAME     put one more program of mtd-utils into the board
 set -u
 src=$(cd "$(dirname "$0")/../.." && pwd)
 here="$src/tests/device"
 
 prepare=0 skip_missing=0 burnimg="" timeout=180 bench_runs=0
+# The kernel modules (loaded by name with modprobe, which finds their
+# dependencies in modules.dep) and the mtd-utils programs the board carries.
+modules="mtdram nandsim"
+tools="flash_erase flashcp nandwrite nanddump mtdinfo ubiattach ubimkvol"
 cache=${DEVTOOLS_DEVICE_CACHE:-$src/build/device-cache}
 work=$src/build/device
 while [ $# -gt 0 ]; do
@@ -36,6 +45,8 @@ while [ $# -gt 0 ]; do
         --work) work=$2; shift ;;
         --timeout) timeout=$2; shift ;;
         --bench) bench_runs=$2; shift ;;
+        --module) modules="$modules $2"; shift ;;
+        --tool) tools="$tools $2"; shift ;;
         *) echo "run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
@@ -46,9 +57,15 @@ done
 # takes a larger device, so that each timed run lasts long enough to count.
 mtd_kib=256
 mtd_erase_kib=64
+# /dev/mtd1, nandsim's NAND flash: the ID bytes of a chip with 2 KiB pages
+# (64 bytes of spare area each) and 128 KiB erase blocks, and a size of
+# 2^8 erase blocks (32 MiB) in place of the 64 MiB the ID gives. The bench
+# adds the chip's timing (do_delays=1, the driver's default delays).
+nand_args="first_id_byte=0x20 second_id_byte=0xa2 third_id_byte=0x00 fourth_id_byte=0x15 overridesize=8"
 suite=scenarios.sh
 if [ "$bench_runs" != 0 ]; then
     mtd_kib=8192
+    nand_args="$nand_args do_delays=1"
     suite=bench.sh
 fi
 
@@ -61,23 +78,37 @@ missing() {  # a tool or the cache is not there: skip or fail
 kernel_pkg="linux-image-4kc-malta"
 cache_ready() {
     ls "$cache"/kernel/boot/vmlinuz-* >/dev/null 2>&1 &&
-        [ -n "$(find "$cache/kernel/lib/modules" -name mtdram.ko 2>/dev/null)" ] &&
-        [ -x "$cache/busybox/bin/busybox" ]
+        ls "$cache"/kernel/lib/modules/*/modules.dep >/dev/null 2>&1 &&
+        [ -x "$cache/busybox/bin/busybox" ] &&
+        [ -x "$cache/mtd-utils/usr/sbin/flashcp" ]
 }
 
-# Fetches the versioned kernel package behind the metapackage and the static
-# busybox for mipsel and unpacks them; nothing is installed on the host.
+# Fetches the versioned kernel package behind the metapackage, the static
+# busybox, and mtd-utils with the libraries it depends on, all for mipsel,
+# and unpacks them; nothing is installed on the host. The kernel package
+# leaves modules.dep to its installation, so the board's own busybox depmod
+# (under qemu-mipsel) writes it, as installing the package would.
 prepare_cache() {
+    command -v qemu-mipsel >/dev/null || { echo "run.sh: qemu-mipsel not found (Debian package qemu-user)" >&2; return 1; }
     dpkg --print-foreign-architectures | grep -qx mipsel || dpkg --add-architecture mipsel || return 1
     apt-get update -qq || return 1
-    local pkg
+    local pkg libs kdir
     pkg=$(apt-cache depends "$kernel_pkg:mipsel" | sed -n 's/^ *Depends: \(linux-image-[^ :]*\).*/\1/p' | head -n 1)
     [ -n "$pkg" ] || { echo "run.sh: cannot resolve $kernel_pkg:mipsel" >&2; return 1; }
-    rm -rf "$cache/dl" "$cache/kernel" "$cache/busybox"
+    libs=$(apt-cache depends mtd-utils:mipsel | sed -n 's/^ *Depends: \([^ :<>]*\).*/\1:mipsel/p')
+    rm -rf "$cache/dl" "$cache/kernel" "$cache/busybox" "$cache/mtd-utils"
     mkdir -p "$cache/dl" || return 1
-    (cd "$cache/dl" && apt-get download -q -o APT::Sandbox::User=root "$pkg:mipsel" busybox-static:mipsel) || return 1
+    # shellcheck disable=SC2086  # one package name per word
+    (cd "$cache/dl" && apt-get download -q -o APT::Sandbox::User=root \
+        "$pkg:mipsel" busybox-static:mipsel mtd-utils:mipsel $libs) || return 1
     dpkg-deb -x "$cache"/dl/linux-image-*.deb "$cache/kernel" &&
-        dpkg-deb -x "$cache"/dl/busybox-static_*.deb "$cache/busybox" &&
+        dpkg-deb -x "$cache"/dl/busybox-static_*.deb "$cache/busybox" || return 1
+    for deb in "$cache"/dl/*.deb; do
+        case $deb in */linux-image-*|*/busybox-static_*) continue ;; esac
+        dpkg-deb -x "$deb" "$cache/mtd-utils" || return 1
+    done
+    kdir=$(ls -d "$cache"/kernel/lib/modules/* | head -n 1)
+    qemu-mipsel "$cache/busybox/bin/busybox" depmod -b "$cache/kernel" "$(basename "$kdir")" &&
         rm -rf "$cache/dl"
 }
 
@@ -119,18 +150,70 @@ make_image() {  # file size seed
 }
 
 root=$work/initramfs
+kdir=$(ls -d "$cache"/kernel/lib/modules/* | head -n 1)
+kver=$(basename "$kdir")
+
+# add_module NAME: copies the module and every module it depends on, as the
+# kernel's modules.dep lists them, and their line of modules.dep, so that
+# the guest's modprobe loads them in order.
+add_module() {
+    local line path
+    line=$(grep -E "(^|/)$1\.ko:" "$kdir/modules.dep" | head -n 1)
+    [ -n "$line" ] || { echo "run.sh: no kernel module $1 in $kdir" >&2; return 1; }
+    for path in ${line/:/}; do
+        mkdir -p "$root/lib/modules/$kver/$(dirname "$path")" &&
+            cp "$kdir/$path" "$root/lib/modules/$kver/$path" || return 1
+    done
+    echo "$line" >>"$root/lib/modules/$kver/modules.dep"
+}
+
+# add_program FILE: copies a dynamically linked mipsel program of the
+# mtd-utils tree to /usr/sbin, with its program interpreter and the shared
+# libraries it needs (and those they need), found in the same tree.
+mtd_tree=$cache/mtd-utils
+add_library() {  # NAME
+    local dir file
+    [ -e "$root/lib/mipsel-linux-gnu/$1" ] && return 0
+    for dir in lib/mipsel-linux-gnu usr/lib/mipsel-linux-gnu; do
+        file=$mtd_tree/$dir/$1
+        [ -e "$file" ] || continue
+        cp -L "$file" "$root/lib/mipsel-linux-gnu/$1" && add_needed "$file"
+        return
+    done
+    echo "run.sh: no library $1 in $mtd_tree" >&2
+    return 1
+}
+add_needed() {  # FILE
+    local lib
+    for lib in $(readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+        add_library "$lib" || return 1
+    done
+}
+add_program() {
+    local file=$mtd_tree/usr/sbin/$1 interp
+    [ -f "$file" ] || { echo "run.sh: no program $1 in $mtd_tree" >&2; return 1; }
+    cp "$file" "$root/usr/sbin/$1" || return 1
+    interp=$(readelf -l "$file" | sed -n 's/.*Requesting program interpreter: \(.*\)\]/\1/p')
+    if [ -n "$interp" ] && [ ! -e "$root$interp" ]; then
+        mkdir -p "$root$(dirname "$interp")" && cp -L "$mtd_tree$interp" "$root$interp" || return 1
+    fi
+    add_needed "$file"
+}
+
 rm -rf "$root"
-mkdir -p "$root"/{bin,dev,proc,sys,tmp,img,lib/modules} || exit 2
+mkdir -p "$root"/{bin,usr/sbin,dev,proc,sys,tmp,img,lib/mipsel-linux-gnu,lib/modules/"$kver"} || exit 2
 cp "$cache/busybox/bin/busybox" "$root/bin/busybox"
 ln -s busybox "$root/bin/sh"
-cp "$(find "$cache/kernel/lib/modules" -name mtdram.ko | head -n 1)" "$root/lib/modules/"
+for m in $modules; do add_module "$m" || exit 2; done
+sort -u -o "$root/lib/modules/$kver/modules.dep" "$root/lib/modules/$kver/modules.dep"
+for t in $tools; do add_program "$t" || exit 2; done
 cp "$burnimg" "$root/bin/burnimg"
 chmod 755 "$root/bin/burnimg"
 cp "$here/init" "$root/init"
 cp "$here/$suite" "$root/$suite"
 chmod 755 "$root/init"
-printf 'MTD_KIB=%s\nMTD_ERASE_KIB=%s\nSUITE=/%s\nRUNS=%s\n' \
-    "$mtd_kib" "$mtd_erase_kib" "$suite" "$bench_runs" >"$root/suite.conf"
+printf 'MTD_KIB=%s\nMTD_ERASE_KIB=%s\nNAND_ARGS="%s"\nSUITE=/%s\nRUNS=%s\n' \
+    "$mtd_kib" "$mtd_erase_kib" "$nand_args" "$suite" "$bench_runs" >"$root/suite.conf"
 if [ "$bench_runs" != 0 ]; then
     : >"$root/img/empty"
     head -c $((mtd_kib * 1024)) /dev/urandom >"$root/img/full.bin"
