@@ -8,6 +8,8 @@
 //   - a file with a whole fixed part and a trie in which no record is reached
 //     twice loads, with exactly the reference rules in pre-order and the
 //     reference provider names;
+//   - a trie with a link, out of a record less than 20 digits deep, to a
+//     record that is not wholly within the bytes read was cut and is refused;
 //   - anything else (a short fixed part, joined branches, cycles) may be
 //     refused; if it is loaded, the rules must still be the reference ones;
 //   - a refused image leaves the tree exactly as it was;
@@ -36,14 +38,20 @@ struct reference {
     size_t records;
     std::vector<unsigned> arrivals;
     bool reached_twice = false;  // within 20 digits of the root
+    bool cut = false;            // a followed link leads past the records read
     bool exploded = false;
     size_t steps = 0;
     std::vector<rule> rules;
 
-    unsigned child(size_t rec, int d) const
+    unsigned link(size_t rec, int d) const
     {
         size_t off = trie_offset + record_size * rec + 1 + 2 * static_cast<size_t>(d);
-        unsigned c = bytes[off] | bytes[off + 1] << 8;
+        return bytes[off] | bytes[off + 1] << 8;
+    }
+
+    unsigned child(size_t rec, int d) const
+    {
+        unsigned c = link(rec, d);
         if (c == 0 || c == 0xFFFF || c >= records)
             return 0;
         return c;
@@ -59,9 +67,13 @@ struct reference {
             reached_twice = true;
             return;
         }
-        for (int d = 0; d < 10; d++)
+        for (int d = 0; d < 10; d++) {
+            unsigned l = link(rec, d);
+            if (depth < 20 && l != 0 && l != 0xFFFF && l >= records)
+                cut = true;
             if (unsigned c = child(rec, d))
                 check_arrivals(c, depth + 1);
+        }
     }
 
     void walk(size_t rec, int digit, const std::string &prefix)
@@ -142,9 +154,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         ref.arrivals.assign(ref.records, 0);
         if (ref.records > 0)
             ref.check_arrivals(0, 0);
-        const bool well_formed = len >= trie_offset && !ref.reached_twice;
+        const bool well_formed = len >= trie_offset && !ref.reached_twice && !ref.cut;
         if (well_formed)
             require(result == 0, "well-formed image refused");
+        if (ref.cut && !ref.reached_twice)
+            require(result == -1, "cut image loaded");
         if (result == 0) {
             if (ref.records > 0)
                 ref.walk(0, -1, "");

@@ -43,39 +43,47 @@ struct trie_image {
 };
 
 // Checks that no record is read twice by the decoding walk, which would
-// mean joined branches or a cycle, and notes the records in the order the
-// decoding takes them. A record counts as read when it lies within the
-// 20-digit limit (depth 0 to 20 below the root). Links out of a record 20
-// digits deep are never followed, so they may point anywhere, back into
-// the trie included, without making the image malformed. Each record is
-// read at most once here, so the check is linear in the bytes read
-// whatever the links say.
-bool trie_is_tree(trie_image *img, uint32_t record, uint32_t digit, uint32_t depth)
+// mean joined branches or a cycle, and that every link the walk follows
+// leads to a record wholly within the bytes read: a link past them means
+// the file was cut, and loading what is left would pass a smaller rule set
+// for the table. Notes the records in the order the decoding takes them. A
+// record counts as read when it lies within the 20-digit limit (depth 0 to
+// 20 below the root). Links out of a record 20 digits deep are never
+// followed, so they may point anywhere, back into the trie or past its end
+// included, without making the image malformed. Each record is read at
+// most once here, so the check is linear in the bytes read whatever the
+// links say.
+lcr_load_status walk_trie(trie_image *img, uint32_t record, uint32_t digit, uint32_t depth)
 {
     uint8_t bit = static_cast<uint8_t>(1u << (record % 8));
     if (img->visited[record / 8] & bit)
-        return false;
+        return lcr_load_status::joined;
     img->visited[record / 8] |= bit;
     img->order[img->visits++] = {static_cast<uint16_t>(record), static_cast<uint8_t>(digit),
                                  static_cast<uint8_t>(depth)};
     img->rules += depth > 0 && img->bytes[lcr_record_offset(record)] != AREA_NONE;
     if (depth == LCR_NUMBER_MAX_DIGITS)
-        return true;
+        return lcr_load_status::loaded;
     const uint8_t *links = img->bytes + lcr_record_offset(record) + 1;
     // Most records are leaves with every link 0, seen here at one glance.
     static const uint8_t no_links[2 * 10] = {};
     if (memcmp(links, no_links, sizeof no_links) == 0)
-        return true;
+        return lcr_load_status::loaded;
     for (uint32_t d = 0; d < 10; d++) {
-        uint32_t c = lcr_child_link(links, d, img->records);
-        if (c && !trie_is_tree(img, c, d, depth + 1))
-            return false;
+        uint32_t link = get_le16(links + 2 * d);
+        if (link == 0 || link == LCR_CHILD_NONE_ALT)
+            continue;
+        if (link >= img->records)
+            return lcr_load_status::cut;
+        lcr_load_status status = walk_trie(img, link, d, depth + 1);
+        if (status != lcr_load_status::loaded)
+            return status;
     }
-    return true;
+    return lcr_load_status::loaded;
 }
 
 // Makes a rule of every record with an area byte below the root, in the
-// order trie_is_tree noted them: pre-order with ascending digits, a
+// order walk_trie noted them: pre-order with ascending digits, a
 // record's number being its parent's and its own digit. The nodes come
 // from the caller's reservation, so no creation fails.
 void decode_lcr_trie(const trie_image *img, lcr_node *routing)
@@ -118,9 +126,7 @@ lcr_load_status check_image(trie_image *img, uint32_t len)
     memset(img->visited, 0, sizeof img->visited);
     img->visits = 0;
     img->rules = 0;
-    if (img->records > 0 && !trie_is_tree(img, 0, 0, 0))
-        return lcr_load_status::joined;
-    return lcr_load_status::loaded;
+    return img->records > 0 ? walk_trie(img, 0, 0, 0) : lcr_load_status::loaded;
 }
 
 }  // namespace

@@ -15,11 +15,13 @@ extern "C" LCR_EXPORT int32_t kelmar_lcr_version;
 // trie record with an area byte, in pre-order with ascending digits.
 // 0 on success. -1, with the tree unchanged, when there is no "Routing"
 // node, the file cannot be opened or read, its version word is not 3
-// (kept in kelmar_lcr_version), it ends before the trie, or the trie reaches
+// (kept in kelmar_lcr_version), it ends before the trie, the trie reaches
 // a record twice within 20 digits of the root (joined branches or a cycle),
-// or memory runs out before every rule is in place.
-// At most LCR_IMAGE_MAX bytes are read; child links to records past them
-// count as none.
+// a child link within those 20 digits leads to a record that does not lie
+// wholly within the bytes read (the file was cut), or memory runs out
+// before every rule is in place. Child links 0 and 0xFFFF are no child.
+// At most LCR_IMAGE_MAX bytes are read, and bytes after a whole trie are
+// ignored.
 int load_lcr_image(const char *path, lcr_node **list_head);
 
 // Why a load from bytes failed.
@@ -29,6 +31,7 @@ enum class lcr_load_status {
     too_short,     // the bytes end before the version word or the trie
     bad_version,   // the version word is not 3 (kept in kelmar_lcr_version)
     joined,        // the trie reaches a record twice within 20 digits
+    cut,           // a child link leads past the bytes read
     out_of_memory,
 };
 

@@ -63,8 +63,8 @@ void walk(image_check *c, uint32_t record, uint32_t depth)
         if (depth == LCR_NUMBER_MAX_DIGITS) {
             finding(c, "child link for %s is not followed: no reader goes past 20 digits", next);
         } else if (child == 0) {
-            finding(c, "child link for %s leads to record %u, past the %u records read: numbers beginning with %s are lost",
-                    next, link, c->records, next);
+            finding(c, "child link for %s leads to record %u, past the %u records read: the image was cut, and lcrmerge refuses it",
+                    next, link, c->records);
         } else if (c->reached[child]) {
             finding(c, "record %u is reached both as %s and as %s: the loader refuses the image", child,
                     c->number[child], next);
@@ -158,9 +158,10 @@ int check_image(const char *path)
     if (read_image(path, &img, &past) != 0)
         return EXIT_TROUBLE;
     lcr_load_status status = load_read_image(&img);
-    // A trie with joined branches is an image all the same: the walk below
-    // says where they join.
-    if (status != lcr_load_status::loaded && status != lcr_load_status::joined) {
+    // A trie with joined branches, or cut short, is an image all the same:
+    // the walk below says where they join or where it was cut.
+    if (status != lcr_load_status::loaded && status != lcr_load_status::joined &&
+        status != lcr_load_status::cut) {
         report_load_failure(path, status, img.len);
         loaded_image_free(&img);
         return EXIT_TROUBLE;

@@ -122,6 +122,9 @@ void report_load_failure(const char *path, lcr_load_status status, uint32_t len)
     case lcr_load_status::joined:
         report(path, "not a valid version-3 lcr image");
         break;
+    case lcr_load_status::cut:
+        report(path, "cut short: the trie links past the %u bytes read", static_cast<unsigned>(len));
+        break;
     default:
         report(path, "out of memory");
         break;

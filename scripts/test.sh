@@ -82,7 +82,7 @@ stage_device() {
         scripts/build-uclibc.sh -q >/dev/null &&
         cmake --preset mipsel-uclibc-static --fresh >/dev/null &&
         cmake --build --preset mipsel-uclibc-static --target burnimg lcrmerge &&
-        tests/device/run.sh --prepare --burnimg $bin/burnimg/burnimg &&
+        tests/device/run.sh --prepare --burnimg $bin/burnimg/burnimg --lcrmerge $bin/lcrmerge/lcrmerge &&
         tests/device/run.sh --burnimg $bin/burnimg/burnimg --lcrmerge $bin/lcrmerge/lcrmerge \
             --powercut 3 --ubifs-cuts 1 --work build/device-powercut
 }

@@ -8,8 +8,8 @@
 #   tests/device/run.sh [--prepare] [--skip-missing] [--burnimg FILE]
 #                       [--cache DIR] [--work DIR] [--timeout SECONDS]
 #                       [--bench RUNS] [--module NAME]... [--tool NAME]...
-#                       [--powercut CUTS --lcrmerge FILE [--ubifs-cuts N]
-#                        [--in-place CUTS]]
+#                       [--lcrmerge FILE] [--lcrtool FILE]
+#                       [--powercut CUTS [--ubifs-cuts N] [--in-place CUTS]]
 #
 #   --prepare       fetch the mipsel kernel, busybox and mtd-utils (with the
 #                   packages it depends on) into the cache when they are
@@ -27,7 +27,11 @@
 #   --module NAME   put one more kernel module, with the modules it depends
 #                   on, into the board; the guest loads it with modprobe NAME
 #   --tool NAME     put one more program of mtd-utils into the board
-#   --powercut CUTS run lcrmerge (the static mipsel program FILE) through
+#   --lcrmerge FILE, --lcrtool FILE
+#                   static mipsel programs for the board, which the table
+#                   update script of examples/ needs; without both, its
+#                   cases are skipped
+#   --powercut CUTS run lcrmerge (the --lcrmerge FILE) through
 #                   CUTS power cuts per mechanism on UBIFS and JFFS2 instead
 #                   of the scenarios (powercut.sh); --ubifs-cuts N asks
 #                   UBIFS's own mechanism, which cuts rarely, for N instead;
@@ -38,8 +42,8 @@ set -u
 src=$(cd "$(dirname "$0")/../.." && pwd)
 here="$src/tests/device"
 
-prepare=0 skip_missing=0 burnimg="" timeout=180 bench_runs=0
-powercut=0 lcrmerge="" in_place=0 ubifs_cuts=""
+prepare=0 skip_missing=0 burnimg="" lcrmerge="" lcrtool="" timeout=180 bench_runs=0
+powercut=0 in_place=0 ubifs_cuts=""
 # The kernel modules (loaded by name with modprobe, which finds their
 # dependencies in modules.dep) and the mtd-utils programs the board carries.
 modules="mtdram nandsim"
@@ -51,6 +55,8 @@ while [ $# -gt 0 ]; do
         --prepare) prepare=1 ;;
         --skip-missing) skip_missing=1 ;;
         --burnimg) burnimg=$2; shift ;;
+        --lcrmerge) lcrmerge=$2; shift ;;
+        --lcrtool) lcrtool=$2; shift ;;
         --cache) cache=$2; shift ;;
         --work) work=$2; shift ;;
         --timeout) timeout=$2; shift ;;
@@ -58,7 +64,6 @@ while [ $# -gt 0 ]; do
         --module) modules="$modules $2"; shift ;;
         --tool) tools="$tools $2"; shift ;;
         --powercut) powercut=$2; shift ;;
-        --lcrmerge) lcrmerge=$2; shift ;;
         --in-place) in_place=$2; shift ;;
         --ubifs-cuts) ubifs_cuts=$2; shift ;;
         *) echo "run.sh: unknown argument $1" >&2; exit 2 ;;
@@ -161,11 +166,13 @@ if [ -z "$burnimg" ]; then
         -ffunction-sections -fdata-sections -Wl,--gc-sections \
         -I"$src/burnimg" "$src"/burnimg/*.cpp -o "$burnimg" || exit 2
 fi
-[ -f "$burnimg" ] || { echo "run.sh: no program at $burnimg" >&2; exit 2; }
 # The guest runs ELF files for 32-bit little-endian MIPS only.
-[ "$(od -An -tx1 -j4 -N2 "$burnimg" | tr -d ' ')" = 0101 ] &&
-    [ "$(od -An -tu2 -j18 -N2 "$burnimg" | tr -d ' ')" = 8 ] ||
-    { echo "run.sh: $burnimg is not a 32-bit little-endian MIPS program" >&2; exit 2; }
+for prog in "$burnimg" $lcrmerge $lcrtool; do
+    [ -f "$prog" ] || { echo "run.sh: no program at $prog" >&2; exit 2; }
+    [ "$(od -An -tx1 -j4 -N2 "$prog" | tr -d ' ')" = 0101 ] &&
+        [ "$(od -An -tu2 -j18 -N2 "$prog" | tr -d ' ')" = 8 ] ||
+        { echo "run.sh: $prog is not a 32-bit little-endian MIPS program" >&2; exit 2; }
+done
 
 # Test images: a fixed pseudo-random byte sequence that never holds 0xFF, so
 # every 0xFF on the device after a run comes from the fill or was left alone.
@@ -235,8 +242,14 @@ sort -u -o "$root/lib/modules/$kver/modules.dep" "$root/lib/modules/$kver/module
 for t in $tools; do add_program "$t" || exit 2; done
 cp "$burnimg" "$root/bin/burnimg"
 chmod 755 "$root/bin/burnimg"
+if [ -n "$lcrmerge" ] && [ -n "$lcrtool" ]; then
+    cp "$lcrmerge" "$root/bin/lcrmerge" && cp "$lcrtool" "$root/bin/lcrtool" &&
+        chmod 755 "$root/bin/lcrmerge" "$root/bin/lcrtool" || exit 2
+fi
+mkdir -p "$root/examples" && cp "$src"/examples/*.sh "$root/examples/" || exit 2
 cp "$here/init" "$root/init"
 cp "$here/$suite" "$root/$suite"
+cp "$here/nand.sh" "$here/examples.sh" "$root/"
 chmod 755 "$root/init"
 printf 'MTD_KIB=%s\nMTD_ERASE_KIB=%s\nNAND_ARGS="%s"\nSUITE=/%s\nRUNS=%s\n' \
     "$mtd_kib" "$mtd_erase_kib" "$nand_args" "$suite" "$bench_runs" >"$root/suite.conf"
@@ -253,6 +266,14 @@ if [ "$bench_runs" != 0 ]; then
 else
     make_image "$root/img/a.bin" 150000 1
     make_image "$root/img/b.bin" 300000 2
+    # n.bin: 300 NAND pages and an 8-byte tail; and.bin: the first 300000
+    # bytes of b.bin programmed over those of n.bin without an erase, which
+    # on NAND leaves the bitwise AND of both.
+    make_image "$root/img/n.bin" 614408 3
+    cp "$src"/samples/*.lcr "$root/img/"
+    perl -e 'local $/; open my $b, "<", $ARGV[0] or die; open my $n, "<", $ARGV[1] or die;
+             my $x = <$b>; my $y = substr(<$n>, 0, length $x); print $x & $y;' \
+        "$root/img/b.bin" "$root/img/n.bin" >"$root/img/and.bin"
 fi
 (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet -R 0:0 | gzip -1) >"$work/initramfs.cpio.gz" || exit 2
 

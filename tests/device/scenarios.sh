@@ -267,33 +267,8 @@ expect_output ''
 expect_device ff:262144
 end_scenario
 
-# NAND: /dev/mtd1 is nandsim's flash of 32 MiB, in 256 erase blocks of 64
-# pages of 2048 bytes. Its contents are read back with Debian's nanddump,
-# bad blocks included, so that every offset stays where it is, and compared
-# by checksum, so that no copy of the whole flash is kept in memory.
-nand=/dev/mtd1
-nand_size=33554432
-
-# expect_nand SEGMENT...: the NAND flash must hold exactly the segments' bytes.
-expect_nand() {
-    want=$(emit "$@" | md5sum)
-    have=$(nanddump -q --bb=dumpbad $nand | md5sum)
-    [ "$want" = "$have" ] && return
-    emit "$@" >/tmp/want.bin
-    nanddump -q --bb=dumpbad -f /tmp/device $nand
-    problem "$nand: $(cmp /tmp/want.bin /tmp/device 2>&1 | head -n 1) (want $(wc -c </tmp/want.bin) bytes, have $(wc -c </tmp/device))"
-    rm -f /tmp/want.bin /tmp/device
-}
-
-scenario "the NAND device: 32 MiB in 128 KiB blocks of 2 KiB pages, erased"
-mtdinfo $nand >/tmp/info 2>&1 || problem "mtdinfo failed: $(head -c 200 /tmp/info)"
-for want in 'Type:                           nand' \
-    'Eraseblock size:                131072 bytes, 128.0 KiB' \
-    'Amount of eraseblocks:          256 (33554432 bytes, 32.0 MiB)' \
-    'Minimum input/output unit size: 2048 bytes'; do
-    grep -qxF "$want" /tmp/info || problem "mtdinfo does not say: $want"
-done
-expect_nand ff:$nand_size
-end_scenario
+# The NAND flash, and the update scripts of examples/ on it.
+. /nand.sh
+. /examples.sh
 
 echo "device: $passed passed, $failed failed"

@@ -68,8 +68,10 @@ const auto case_name = [](const auto &info) {
 };
 
 // Arguments and files. A row runs in the scratch folder, which also holds
-// v4.lcr (an image of version 4) and an empty folder "folder", and out.lcr
-// (OLD) when `output_exists_before`. `output` is the content out.lcr should
+// v4.lcr (an image of version 4), FIRST cut short at a record boundary
+// (cut.lcr) and inside a record (cut-in-record.lcr), FIRST with 20 bytes
+// after its trie (junk.lcr), an empty folder "folder", and out.lcr (OLD)
+// when `output_exists_before`. `output` is the content out.lcr should
 // hold afterwards; empty means it must not exist.
 struct args_case {
     const char *what;
@@ -112,6 +114,11 @@ const args_case ARGS_CASES[] = {
     {"first input unreadable", {"1", "folder", "second.lcr", "out.lcr"}, true, 1, "", OLD},
     {"second input unreadable", {"1", "first.lcr", "folder", "out.lcr"}, true, 1, "", OLD},
     {"empty input", {"2", "first.lcr", "/dev/null", "out.lcr"}, true, 1, "", OLD},
+    // A table cut short (an interrupted download, a full partition) is
+    // refused rather than merged as the smaller table it seems to hold.
+    {"first input cut at a record", {"2", "cut.lcr", "second.lcr", "out.lcr"}, true, 1, "", OLD},
+    {"second input cut inside a record", {"1", "first.lcr", "cut-in-record.lcr", "out.lcr"}, true, 1, "", OLD},
+    {"bytes after the trie are ignored", {"2", "junk.lcr", "second.lcr", "out.lcr"}, true, 0, "", MODE2},
     {"missing output folder", {"1", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/no/out.lcr"}, false, 1, "", ""},
     {"full device", {"1", "{dir}/first.lcr", "{dir}/second.lcr", "/dev/full"}, false, 1, "", ""},
     // A file size limit stops the write part-way, as a full disk would: the
@@ -139,6 +146,9 @@ TEST_P(driver_args, Row)
 {
     const args_case &c = GetParam();
     write_file(dir.file("v4.lcr"), image_writer().version(4).bytes);
+    write_file(dir.file("cut.lcr"), FIRST.substr(0, FIRST.size() - 21));
+    write_file(dir.file("cut-in-record.lcr"), FIRST.substr(0, FIRST.size() - 1));
+    write_file(dir.file("junk.lcr"), FIRST + std::string(20, '\x55'));
     ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0700), 0);
     if (c.output_exists_before)
         write_file(dir.file("out.lcr"), OLD);
@@ -152,7 +162,7 @@ TEST_P(driver_args, Row)
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(read_file(dir.file("first.lcr")) == c.first) << "first.lcr differs";
     EXPECT_TRUE(read_file(dir.file("second.lcr")) == c.second) << "second.lcr differs";
-    std::set<std::string> files = {"v4.lcr", "folder"};
+    std::set<std::string> files = {"v4.lcr", "cut.lcr", "cut-in-record.lcr", "junk.lcr", "folder"};
     if (!c.output.empty()) {
         files.insert("out.lcr");
         EXPECT_TRUE(read_file(dir.file("out.lcr")) == c.output) << "out.lcr differs";

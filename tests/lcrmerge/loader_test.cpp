@@ -119,11 +119,12 @@ const shape_case shape_cases[] = {
     {"RootAreaIgnored", [](image_writer &i) { i.add_number("7", 1).set_area(0, 5); }, "7/0/0;"},
     {"AreaNoneOnPathMakesNoRule", [](image_writer &i) { i.add_number("123", 2); }, "123/1/0;"},
     {"ChildFFFFIsNoChild", [](image_writer &i) { i.add_number("5", 1).set_child(0, 3, 0xFFFF); }, "5/0/0;"},
-    {"ChildBeyondBytesReadIsNoChild",
-     [](image_writer &i) { i.add_number("5", 1).set_child(0, 6, static_cast<uint16_t>(i.record_count())); },
+    // Bytes after a whole trie, even a partial record, are not read as records.
+    {"BytesAfterTrieIgnored", [](image_writer &i) {
+         i.add_number("5", 1).add_record(7);
+         i.resize(i.bytes.size() + 20);
+     },
      "5/0/0;"},
-    {"PartialLastRecordIsNoChild",
-     [](image_writer &i) { i.add_number("5", 1).add_number("6", 2).resize(i.bytes.size() - 1); }, "5/0/0;"},
     {"TwentyDigitsKeptTwentyOneDropped",
      [](image_writer &i) { i.add_number(twenty_ones, 2).add_number(twenty_ones + "1", 3).add_number(twenty_ones + "12", 3); },
      twenty_ones + "/1/0;"},
@@ -132,15 +133,10 @@ const shape_case shape_cases[] = {
     {"LinkBelowDigitLimitNotFollowed",
      [](image_writer &i) { i.add_number(twenty_ones, 2).set_child(20, 1, 1).set_child(20, 2, 20); },
      twenty_ones + "/1/0;"},
-    // Record 500 lies past the 16392 bytes that are read.
-    {"RecordPastReadLimitIsNoChild",
-     [](image_writer &i) {
-         i.add_number("1", 1);
-         while (i.record_count() < 501)
-             i.add_record(7);
-         i.set_child(0, 9, 499).set_child(1, 0, 500);
-     },
-     "1/0/0;9/6/0;"},
+    // A link out of the deepest record is not followed, so it may lead past
+    // the bytes read.
+    {"LinkPastEndBelowDigitLimitNotFollowed", [](image_writer &i) { i.add_number(twenty_ones, 2).set_child(20, 3, 400); },
+     twenty_ones + "/1/0;"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Images, loader_shape, ::testing::ValuesIn(shape_cases),
@@ -189,6 +185,20 @@ const reject_case reject_cases[] = {
     {"CycleToAncestor", [] { return image_writer().add_number("123", 2).set_child(3, 0, 1); }, nullptr, 0},
     {"JoinedBranches", [] { return image_writer().add_number("12", 2).add_number("3", 4).set_child(3, 4, 2); }, nullptr,
      0},
+    // A file cut short: a link leads to a record that is not wholly within
+    // the bytes read, at a record boundary, inside a record, or to record
+    // 500, past the 16392 bytes that are read.
+    {"CutAtRecordBoundary", [] { return sample_image().resize(5892 + 21 * 3); }, nullptr, 0},
+    {"CutInsideRecord", [] { return sample_image().resize(5892 + 21 * 4 - 1); }, nullptr, 0},
+    {"LinkToRecord500",
+     [] {
+         image_writer i;
+         i.add_number("1", 1);
+         while (i.record_count() < 501)
+             i.add_record(7);
+         return i.set_child(0, 9, 499).set_child(1, 0, 500);
+     },
+     nullptr, 0},
     // A cycle the walk meets only after a valid first branch.
     {"CycleAfterValidRules", [] { return sample_image().add_number("45", 1).set_child(6, 0, 5); }, nullptr, 0},
 };

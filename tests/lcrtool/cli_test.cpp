@@ -123,7 +123,7 @@ std::string merge_changes()
 
 const std::string CUT_SAMPLE_CHECK =
     "a.lcr: 6353 bytes, not 5892 + 21n: the last 20 bytes, too few for a record, are ignored\n"
-    "a.lcr: child link for 112 leads to record 21, past the 21 records read: numbers beginning with 112 are lost\n";
+    "a.lcr: child link for 112 leads to record 21, past the 21 records read: the image was cut, and lcrmerge refuses it\n";
 
 // Besides that timetable, bytes the compiler never writes: an old name's
 // tail after provider 3's NUL, an unused name slot and reserved bytes.
@@ -354,11 +354,14 @@ std::vector<cli_case> cases()
          "018\t-\n0180\t0180\t-3\t0\t64\tnone\n9\t-\n", "", 1},
         {"lookup_bad_number", {"lookup", "a.lcr", "9", "0180-5", "0180"}, {{"a.lcr", lookup_image()}},
          "9\t-\n0180\t0180\t-3\t0\t64\tnone\n", "lcrtool: 0180-5: not a number (digits 0 to 9 only)\n", 2},
-        // Child links of 0xFFFF and past the file's end lead nowhere, as for
-        // the loader.
+        // A child link of 0xFFFF leads nowhere, as for the loader; one past
+        // the file's end means the file was cut, and the loader refuses it.
         {"lookup_stops_at_dead_links", {"lookup", "a.lcr", "123", "1245"},
-         {{"a.lcr", image_writer().add_number("12", 4).set_child(2, 3, 0xFFFF).set_child(2, 4, 600).bytes}},
+         {{"a.lcr", image_writer().add_number("12", 4).set_child(2, 3, 0xFFFF).bytes}},
          "123\t12\t3\t0\t4\troute 3\n1245\t12\t3\t0\t4\troute 3\n", "", 0},
+        {"lookup_cut_image", {"lookup", "a.lcr", "123"},
+         {{"a.lcr", image_writer().add_number("12", 4).set_child(2, 4, 600).bytes}}, "",
+         "lcrtool: a.lcr: cut short: the trie links past the 5955 bytes read\n", 2},
         {"lookup_empty_image", {"lookup", "a.lcr", "110"}, {{"a.lcr", image_writer().bytes}}, "110\t-\n", "", 1},
         {"lookup_wrong_version", {"lookup", "a.lcr", "110"}, {{"a.lcr", image_writer().version(4).bytes}}, "",
          "lcrtool: a.lcr: not a version-3 lcr image (version word 4)\n", 2},

@@ -1,0 +1,121 @@
+# The update scripts of examples/ on the board, sourced by scenarios.sh
+# after nand.sh: each runs under busybox sh with the board's own programs,
+# and each case checks the exit status, the exact standard output and error,
+# and what the flash or the table holds afterwards.
+#
+# Files: /examples/*.sh; /img/current.lcr and /img/current_default.lcr,
+# the sample tables.
+
+# example NAME SCRIPT ARG...: runs an example script; its output goes to
+# /tmp/out and /tmp/err, its exit status to $status.
+example() {
+    scenario "$1"
+    script=$2
+    shift 2
+    sh "/examples/$script" "$@" >/tmp/out 2>/tmp/err
+    status=$?
+}
+
+# no_output: standard output must be empty.
+no_output() {
+    [ -s /tmp/out ] && problem "standard output: $(head -c 200 /tmp/out)"
+}
+
+# expect_err TEXT...: standard error must be the TEXTs joined, as printf %b
+# reads them.
+expect_err() {
+    printf '%b' "$@" >/tmp/want
+    if ! cmp -s /tmp/want /tmp/err; then
+        problem "standard error differs; expected:"
+        show /tmp/want
+        echo "  got:"
+        show /tmp/err
+    fi
+}
+
+firmware_done='burnimg: copy /img/n.bin to /dev/mtd1\nprogramming: ..........\nclosing: /dev/mtd1 \n'"${verified_pages}"'burnimg: successful!\n'
+
+nand_preload /img/b.bin
+example "update-firmware: erases, writes and verifies" update-firmware.sh /img/n.bin $nand
+expect_status 0
+expect_output "$firmware_done"
+expect_nand /img/n.bin:0:614400 ff:$((nand_size - 614400))
+end_scenario
+
+# The refusals come before the erase: the flash keeps its data.
+nand_preload /img/b.bin
+example "update-firmware: a missing image is refused" update-firmware.sh /img/none.bin $nand
+expect_status 1
+no_output
+expect_err 'update-firmware: /img/none.bin: not a regular file\n'
+expect_nand /img/b.bin:0:300000 ff:$((nand_size - 300000))
+end_scenario
+
+head -c 8 /img/n.bin >/tmp/eight.bin
+example "update-firmware: an image of 8 bytes is refused" update-firmware.sh /tmp/eight.bin $nand
+expect_status 1
+no_output
+expect_err 'update-firmware: /tmp/eight.bin: 8 bytes, no more than the 8-byte tail\n'
+expect_nand /img/b.bin:0:300000 ff:$((nand_size - 300000))
+end_scenario
+
+nand_load badblocks=3
+example "update-firmware: a partition with a bad block is refused" update-firmware.sh /img/n.bin $nand
+expect_status 1
+no_output
+expect_err 'update-firmware: /dev/mtd1: 1 bad blocks; write it with nandwrite, which skips them\n'
+end_scenario
+
+# nandsim fails the first erase of block 0; flash_erase says so, goes on
+# and exits 0.
+nand_load weakblocks=0:0
+example "update-firmware: a failed erase" update-firmware.sh /img/n.bin $nand
+expect_status 2
+no_output
+head -n 1 /tmp/err >/tmp/first
+echo 'update-firmware: /dev/mtd1: the erase failed (flash_erase exit status 0); the partition may hold old and new data' |
+    cmp -s - /tmp/first || problem "standard error: $(head -c 300 /tmp/err)"
+grep -q '^flash_erase: error!: /dev/mtd1: MTD Erase failure$' /tmp/err || problem "no word of flash_erase's failure"
+end_scenario
+
+# nandsim fails every program of page 0: each cycle's first write fails,
+# the comparison fails, and timeout stops the run.
+nand_load weakpages=0:0
+example "update-firmware: a failed write that never verifies" update-firmware.sh /img/n.bin $nand 2
+expect_status 3
+expect_err 'update-firmware: /dev/mtd1: burnimg -c did not verify within 2 s and was stopped (exit status 143); the partition is not usable\n'
+head -n 2 /tmp/out | grep -qx 'programming: burnimg: write error -1 errno 5 (wrote 0 bytes)' ||
+    problem "no write error on the first cycle: $(head -c 200 /tmp/out)"
+nand_load
+end_scenario
+
+if command -v lcrmerge >/dev/null && command -v lcrtool >/dev/null; then
+    cp /img/current.lcr /tmp/table.lcr
+    example "update-table: a sound table is merged into place" update-table.sh 2 /img/current.lcr /img/current_default.lcr /tmp/table.lcr
+    expect_status 0
+    expect_output ''
+    lcrmerge 2 /img/current.lcr /img/current_default.lcr /tmp/merged.lcr
+    expect_bytes /tmp/table.lcr /tmp/merged.lcr:0:$(wc -c </tmp/merged.lcr)
+    end_scenario
+
+    head -c 6353 /img/current.lcr >/tmp/new.lcr
+    example "update-table: a cut table is refused and the old one stays" update-table.sh 2 /tmp/new.lcr /img/current_default.lcr /tmp/table.lcr
+    expect_status 1
+    no_output
+expect_err 'update-table: lcrmerge refused /tmp/new.lcr (exit status 1); /tmp/table.lcr keeps the old table\n' \
+        'update-table: lcrtool check /tmp/new.lcr (exit status 1): /tmp/new.lcr: 6353 bytes, not 5892 + 21n: the last 20 bytes, too few for a record, are ignored\n' \
+        '/tmp/new.lcr: child link for 112 leads to record 21, past the 21 records read: the image was cut, and lcrmerge refuses it\n'
+    expect_bytes /tmp/table.lcr /tmp/merged.lcr:0:$(wc -c </tmp/merged.lcr)
+    end_scenario
+
+    head -c 6000 /img/b.bin >/tmp/new.lcr
+    example "update-table: a file that is no table is refused and the old one stays" update-table.sh 2 /tmp/new.lcr /img/current_default.lcr /tmp/table.lcr
+    expect_status 1
+    no_output
+    expect_err 'update-table: lcrmerge refused /tmp/new.lcr (exit status 1); /tmp/table.lcr keeps the old table\n' \
+        'update-table: lcrtool check /tmp/new.lcr (exit status 2): lcrtool: /tmp/new.lcr: not a version-3 lcr image (version word 2754050703)\n'
+    expect_bytes /tmp/table.lcr /tmp/merged.lcr:0:$(wc -c </tmp/merged.lcr)
+    end_scenario
+else
+    echo "SKIP update-table: no lcrmerge and lcrtool on the board"
+fi
