@@ -41,9 +41,6 @@ ubifs_runs=400
 say() { echo "  $*"; }
 
 mount -t debugfs debugfs $dbg || say "debugfs does not mount"
-# Each cut makes the file systems log errors; the console shows only the
-# emergencies, dmesg keeps them all.
-echo 1 >/proc/sys/kernel/printk
 # UBIFS asks the crypto layer for its compressors when it loads; they are
 # loaded first, as the board has no module aliases.
 for m in zstd deflate ubi ubifs jffs2; do
