@@ -6,9 +6,10 @@
 # header writes, and UBIFS's recovery test, which cuts a write of its own
 # choosing and corrupts it. JFFS2 on the RAM device (/dev/mtd0, as a NOR
 # board has it) has no such emulation; there lcrmerge is killed with
-# SIGKILL at a random moment. Every round ends with an unmount, on UBI a
-# detach and attach as well, and a mount, so that the file system recovers
-# from what reached the flash.
+# SIGKILL at a random moment, or stopped there while the flash is copied,
+# and the copy put back after the kill (snapshot). Every round ends with an
+# unmount, on UBI a detach and attach as well, and a mount, so that the file
+# system recovers from what reached the flash.
 #
 # A round runs the writer onto t.lcr, alternating mode 1 and mode 2, one run
 # in three with t.lcr as its first input, until the cut. After the cut:
@@ -170,11 +171,13 @@ cut_by_ubifs() {
     mount_ubifs
     return $hit
 }
-cut_by_kill() {
+# start_writer: one run of the writer on JFFS2 in the background, to be
+# cut after a random part of a run's time; its process, lcrmerge itself or
+# the in-place writer's shell, in $pid.
+start_writer() {
     prepare_run $runs
     runs=$((runs + 1))
     cd $jffs2
-    # The killed process is lcrmerge itself, or the in-place writer's shell.
     if [ "$writer" = lcrmerge ]; then
         lcrmerge $args t.lcr >/dev/null 2>&1 &
     else
@@ -182,19 +185,50 @@ cut_by_kill() {
     fi
     pid=$!
     usleep $((RANDOM * kill_window / 32768))
+}
+# end_writer [IMAGE]: kills the writer, unmounts JFFS2 (a command of the
+# killed shell may still be writing), puts IMAGE onto the RAM device when
+# given, and mounts again. The writer's status in $status.
+end_writer() {
     kill -9 $pid 2>/dev/null
     wait $pid 2>/dev/null
-    hit=$?
+    status=$?
     cd /
-    # A command of the killed shell may still be writing.
     i=0
     while ! umount $jffs2 2>/dev/null && [ $i -lt 50 ]; do
         usleep 100000
         i=$((i + 1))
     done
+    [ -n "${1-}" ] && { flashcp "$1" /dev/mtd0 || say "flashcp failed"; }
     dmesg -c >/dev/null
     mount_jffs2
-    return $((hit == 137))
+}
+cut_by_kill() {
+    start_writer
+    end_writer
+    return $((status == 137))
+}
+# The power cut on JFFS2 from the MTD layer below it: the writer is stopped,
+# the RAM device copied as it is, and that copy put back after the kill, so
+# that JFFS2 mounts from what had reached the flash. JFFS2 writes through to
+# the flash within each call, so the copy is what a power cut between two
+# calls of the writer leaves; a cut within a call is the kill's part.
+cut_by_snapshot() {
+    start_writer
+    kill -STOP $pid 2>/dev/null
+    i=0
+    while ! grep -qE '^State:.(T|Z)' /proc/$pid/status 2>/dev/null && [ $i -lt 100 ]; do
+        usleep 1000
+        i=$((i + 1))
+    done
+    if grep -qE '^State:.T' /proc/$pid/status 2>/dev/null; then
+        dd if=/dev/mtd0 of=/tmp/w/flash bs=65536 2>/dev/null
+        end_writer /tmp/w/flash
+        rm -f /tmp/w/flash
+        return 1
+    fi
+    end_writer
+    return 0
 }
 
 # run_until MESSAGE DIR RUNS: runs the writer in DIR until the kernel log
@@ -220,14 +254,19 @@ run_until() {
     return 0
 }
 
-# campaign MECHANISM DIR CUTS: rounds until CUTS cuts have been counted (or
-# four times as many rounds have gone by), then the mechanism's line.
+# campaign MECHANISM DIR CUTS: rounds until CUTS cuts have been counted, or
+# four times as many rounds have gone by (ten times on JFFS2, where a kill
+# often comes after the run has finished).
 campaign() {
+    case $1 in
+        kill | snapshot) most=$(($3 * 10)) ;;
+        *) most=$(($3 * 4)) ;;
+    esac
     cuts=0 runs=0 torn=0 lost=0 left=0 unclean=0 rounds=0 mount_errors=0
     cp /img/a.lcr /img/b.lcr "$2"/ && cp /img/a.lcr "$2/t.lcr"
     table=/tmp/w/c/t0
     sync
-    while [ $cuts -lt "$3" ] && [ $rounds -lt $(($3 * 4)) ]; do
+    while [ $cuts -lt "$3" ] && [ $rounds -lt $most ]; do
         rounds=$((rounds + 1))
         dmesg -c >/dev/null
         cut_by_$1
@@ -297,6 +336,7 @@ done
 mechanism ubi $ubifs "$CUTS"
 mechanism ubifs $ubifs "${UBIFS_CUTS:-$CUTS}"
 mechanism kill $jffs2 "$CUTS"
+mechanism snapshot $jffs2 "$CUTS"
 
 # A leftover named with the pid of a process that runs (this shell), but
 # written before it started, as after a reboot: one run removes it. One

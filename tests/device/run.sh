@@ -96,7 +96,7 @@ if [ "$powercut" != 0 ]; then
     nand_args="first_id_byte=0x20 second_id_byte=0x35 overridesize=9"
     suite=powercut.sh
     modules="$modules ubi ubifs jffs2 zstd deflate"
-    tools="$tools ubidetach flash_erase"
+    tools="$tools ubidetach"
     [ -f "$lcrmerge" ] || { echo "run.sh: --powercut needs --lcrmerge FILE" >&2; exit 2; }
 fi
 
