@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Cuts the power under lcrmerge on the emulated board's flash file systems
 # (tests/device/powercut.sh): N cuts by UBI's emulation and N by UBIFS's
-# (or UBIFS_N, as it cuts rarely) under UBIFS on NAND, and N kills on JFFS2
-# on the RAM device, then SELF cuts per mechanism of a writer that
+# (or UBIFS_N, as it cuts rarely) under UBIFS on NAND, and N kills and N
+# cuts from below (a copy of the flash taken while the run is stopped, put
+# back after the kill) on JFFS2 on the RAM device; after each mechanism's
+# cuts of lcrmerge, SELF cuts of a writer that
 # truncates the table, syncs and writes it in place, to show that the check
 # finds torn tables. Prints one line per mechanism: cuts, runs, torn
 # tables, lost inputs, files left after a clean run, and the torn tables the
@@ -24,7 +26,7 @@ scripts/build-uclibc.sh -q >/dev/null
 cmake --build --preset mipsel-uclibc-static --target lcrmerge burnimg >/dev/null
 work=build/bench-powercut
 # A UBIFS cut may wait a minute; a UBI cut or a kill takes about a second.
-timeout=$((600 + (cuts + self) * 8 + (ubifs_cuts + self) * 90))
+timeout=$((600 + (cuts + self) * 20 + (ubifs_cuts + self) * 90))
 status=0
 tests/device/run.sh --prepare --work "$work" --timeout "$timeout" \
     --burnimg build/mipsel-uclibc-static/burnimg/burnimg \
