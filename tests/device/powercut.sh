@@ -295,7 +295,7 @@ mechanism() {
         [ "$1" = ubifs ] || problems=$((problems + 1))
     fi
     found=0
-    if [ "$SELF" -gt 0 ]; then
+    if [ "$SELF" -gt 0 ] && [ "$3" -gt 0 ]; then
         writer=in-place
         campaign "$1" "$2" "$SELF"
         found="$torn (in $cuts cuts)"
