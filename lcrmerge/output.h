@@ -14,8 +14,9 @@
 // .lcrmerge-<pid>-<n> and renamed over the name; the folder is synced after
 // the rename. A failed or cut-off run leaves the old content and, but for a
 // cut between naming and renaming, no stray file. Such a file of a process
-// that no longer exists goes with the next replacement in that folder;
-// those of runs still going on stay. The replacement keeps an existing
+// that no longer exists, or written before the process that now has its
+// pid started, goes with the next replacement in that folder; those of
+// runs still going on stay. The replacement keeps an existing
 // file's permission bits and, where the process may set them, its owner and
 // group; a new file gets 0600 less the umask. A symbolic link is followed
 // and its target replaced.
