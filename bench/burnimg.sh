@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Times burnimg against dd, in 64 KiB chunks, and prints the median of each
-# and the ratios.
+# Times burnimg against dd (and, on the board's NAND flash, against flashcp
+# and nandwrite) and prints the median of each and the ratios.
 #
 #   bench/burnimg.sh [path/to/burnimg] [runs]
 #   bench/burnimg.sh --board [path/to/static/mipsel/burnimg] [runs]
@@ -13,10 +13,13 @@
 # so the figures are those of that file system and its page cache.
 #
 # With --board, on the emulated flash board of tests/device/run.sh (fetched
-# there when missing), timed inside the guest on a larger /dev/mtd0: the fill
-# of the whole device and the copy of an image as large as the device (-u,
-# so that both write every byte), each against dd. Without a path run.sh
-# builds a static mipsel burnimg against glibc.
+# there when missing), timed inside the guest on devices of 8 MiB: on the
+# RAM device /dev/mtd0, the fill of the whole device and the copy of an
+# image as large as the device (-u, so that both write every byte), each
+# against dd; on the NAND flash /dev/mtd1 with the chip's timing, the
+# whole-partition update (flash_erase, then burnimg -u -c) against flashcp,
+# and the copy alone against nandwrite and dd. Without a path it builds and
+# measures the uClibc-ng static build (preset mipsel-uclibc-static).
 set -eu
 cd "$(dirname "$0")/.."
 board=0
@@ -40,17 +43,34 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 if [ "$board" = 1 ]; then
     work=build/device-bench
-    run_args=(--prepare --bench "$runs" --work "$work" --timeout 3600)
-    [ -n "$bin" ] && run_args+=(--burnimg "$bin")
-    tests/device/run.sh "${run_args[@]}" >/dev/null ||
+    if [ -z "$bin" ]; then
+        scripts/build-uclibc.sh -q >/dev/null
+        cmake --preset mipsel-uclibc-static >/dev/null
+        cmake --build --preset mipsel-uclibc-static --target burnimg >/dev/null
+        bin=build/mipsel-uclibc-static/burnimg/burnimg
+    fi
+    tests/device/run.sh --prepare --bench "$runs" --work "$work" --timeout 3600 --burnimg "$bin" >/dev/null ||
         { tail -n 20 "$work/console.log"; echo "bench/burnimg.sh: the board gave no figures" >&2; exit 1; }
     read_medians < <(sed -n 's/^bench \([a-z_]*\) \([0-9]*\)$/\1 \2/p' "$work/console.log")
     size=$(sed -n 's/^bench: [0-9]* runs on \([0-9]*\) bytes$/\1/p' "$work/console.log")
-    echo "emulated board, /dev/mtd0 of $size bytes, 64 KiB chunks, median of $runs runs (microseconds)"
-    printf '%-36s %10s\n' "burnimg -f $size (empty image)" "$fill_burn" "dd of 0xFF, bs=65536" "$fill_dd" \
+    echo "emulated board, $bin, devices of $size bytes, 64 KiB chunks, median of $runs runs (microseconds)"
+    echo "/dev/mtd0, RAM:"
+    printf '  %-40s %10s\n' "burnimg -f $size (empty image)" "$fill_burn" "dd of 0xFF, bs=65536" "$fill_dd" \
         "burnimg -u, image of $size bytes" "$copy_burn" "dd of the image, bs=65536" "$copy_dd"
-    echo "fill: burnimg / dd = $(ratio "$fill_burn" "$fill_dd")"
-    echo "copy: burnimg / dd = $(ratio "$copy_burn" "$copy_dd")"
+    echo "  fill: burnimg / dd = $(ratio "$fill_burn" "$fill_dd")"
+    echo "  copy: burnimg / dd = $(ratio "$copy_burn" "$copy_dd")"
+    echo "/dev/mtd1, NAND (nandsim, do_delays=1), the whole partition:"
+    printf '  %-40s %10s\n' "flash_erase, then burnimg -u -c" "$nand_update_burn" \
+        "flashcp (erases, writes, verifies)" "$nand_update_flashcp" \
+        "flash_erase alone" "$nand_erase" \
+        "burnimg -u -c alone, erased partition" "$nand_check_burn" \
+        "burnimg -u, on an erased partition" "$nand_copy_burn" \
+        "nandwrite, on an erased partition" "$nand_copy_nandwrite" \
+        "dd bs=65536, on an erased partition" "$nand_copy_dd"
+    echo "  update: flash_erase + burnimg -c / flashcp = $(ratio "$nand_update_burn" "$nand_update_flashcp")"
+    echo "  burnimg -c alone / flashcp = $(ratio "$nand_check_burn" "$nand_update_flashcp")"
+    echo "  copy: burnimg / nandwrite = $(ratio "$nand_copy_burn" "$nand_copy_nandwrite")"
+    echo "  copy: burnimg / dd = $(ratio "$nand_copy_burn" "$nand_copy_dd")"
     exit 0
 fi
 

@@ -7,9 +7,8 @@
 # before the tail must fill whole pages of the flash, as the NAND driver
 # refuses a write that ends inside a page. burnimg only writes, and on NOR
 # or NAND flash a write can only clear bits, so the partition is erased
-# first. burnimg -c repeats a comparison that fails for ever (a write that
-# does not take, a worn block), so it runs under timeout, SECONDS long
-# (default 300).
+# first. burnimg -c repeats a comparison that fails for ever (a page that
+# will not program), so it runs under timeout, SECONDS long (default 300).
 #
 # burnimg's progress goes to standard output; each failure is told in words
 # on standard error. Exit status: 0 written and verified; 1 the image or the
@@ -26,7 +25,8 @@ if [ $# -lt 2 ]; then
 fi
 image=$1 dev=$2 limit=${3:-300}
 
-# The partition's size and page size (1 on NOR and RAM devices).
+# The partition's size and the size of its write unit (a page on NAND, 1 on
+# the RAM device).
 sysfs=/sys/class/mtd/${dev#/dev/}
 if [ ! -c "$dev" ] || [ ! -r "$sysfs/size" ]; then
     say "$dev: not a flash partition"
@@ -70,7 +70,8 @@ fi
 errors=$(flash_erase -q "$dev" 0 0 2>&1 >/dev/null)
 status=$?
 if [ $status -ne 0 ] || echo "$errors" | grep -q 'MTD Erase failure'; then
-    say "$dev: the erase failed (flash_erase exit status $status); the partition may hold old and new data"
+    say "$dev: the erase failed (flash_erase exit status $status);" \
+        "the partition may hold old and new data"
     echo "$errors" >&2
     exit 2
 fi
@@ -82,7 +83,8 @@ status=$?
 case $status in
     0) ;;
     124 | 143)
-        say "$dev: burnimg -c did not verify within $limit s and was stopped (exit status $status); the partition is not usable"
+        say "$dev: burnimg -c did not verify within $limit s and was stopped" \
+            "(exit status $status); the partition is not usable"
         exit 3
         ;;
     *)

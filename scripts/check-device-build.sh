@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Checks the device programs, burnimg and lcrmerge, of one or more cross
-# builds and prints their figures. The device presets build nothing else;
-# the glibc builds for qemu (mipsel-release, mips) add lcrtool, the host
-# tool, only for their test suites. The figures:
+# Checks the device programs, burnimg and lcrmerge, and lcrtool where the
+# build has it, of one or more cross builds and prints their figures. The
+# glibc builds for qemu (mipsel-release, mips) have lcrtool for their test
+# suites, the uClibc-ng device builds have it for the device
+# (DEVTOOLS_LCRTOOL=ON). The figures:
 #   - the shared libraries they need (readelf -d NEEDED): the C library only,
 #     the dynamic loader aside;
 #   - the dynamic symbols they import: only names on cmake/device-symbols.allow;
@@ -14,11 +15,16 @@
 #     (a static build: neither);
 #   - every import is one the built libc.so.1 defines, besides the allow-list;
 #   - no MIPS32 release 2 instruction in the programs or the built library
-#     (they run on release 1 cores);
+#     (they run on release 1 cores), whatever ISA their ELF header names
+#     (the header takes the highest of the linked objects', and GCC's start
+#     files crtbegin.o and crtend.o are marked release 2);
 #   - stripped sizes within cmake/size-budget-uclibc.txt;
 #   - lcrmerge defines no unexpected global symbol (tests/lcrmerge/global_symbols.sh).
 # Usage: scripts/check-device-build.sh [BUILD_DIR...]
 #   default: build/mipsel-release build/mips
+#        scripts/check-device-build.sh --installed BUILD_DIR FILE...
+#   installed programs (of BUILD_DIR, whose readelf is used): each a 32-bit
+#   little-endian MIPS program that imports only names on the allow-list.
 # Exits 1 when any check fails, 2 when a build or a tool is missing.
 set -u
 cd "$(dirname "$0")/.."
@@ -28,16 +34,18 @@ uclibc_budget_file=cmake/size-budget-uclibc.txt
 # Instructions that MIPS32 release 2 added and release 1 cores lack (the
 # 4Kc stops with SIGILL on them).
 r2_only='seb|seh|wsbh|ins|ext|rotr|rotrv|di|ei|ehb|rdhwr|mfhc1|mthc1|synci|jalr\.hb|jr\.hb'
-programs=(burnimg lcrmerge)
-
-builds=("$@")
-[ ${#builds[@]} -eq 0 ] && builds=(build/mipsel-release build/mips)
+programs=(burnimg lcrmerge lcrtool)
 
 # Names allowed, sorted for comm; comments and blank lines dropped.
 allowed=$(sed -e 's/#.*//' -e 's/[[:space:]]//g' "$allow_file" | grep -v '^$' | sort -u)
 
 cache_value() {  # cache_value BUILD_DIR NAME: a variable of the build's CMake cache
     sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt" | head -n 1
+}
+
+is_on() {  # is_on VALUE: whether a CMake cache value is true
+    case $1 in ON|on|1|TRUE|true|YES|yes) return 0 ;; esac
+    return 1
 }
 
 r2_count() {  # r2_count FILE: how many release 2 instructions FILE holds
@@ -47,21 +55,71 @@ r2_count() {  # r2_count FILE: how many release 2 instructions FILE holds
 failures=0
 fail() { echo "  FAIL: $*"; failures=$((failures + 1)); }
 
-for build in "${builds[@]}"; do
-    if [ ! -f "$build/CMakeCache.txt" ]; then
-        echo "no build in $build (configure and build it first)" >&2
+build_tools() {  # build_tools BUILD_DIR: readelf and strip of the build's cache
+    if [ ! -f "$1/CMakeCache.txt" ]; then
+        echo "no build in $1 (configure and build it first)" >&2
         exit 2
     fi
-    readelf=$(cache_value "$build" CMAKE_READELF)
-    strip=$(cache_value "$build" CMAKE_STRIP)
+    readelf=$(cache_value "$1" CMAKE_READELF)
+    strip=$(cache_value "$1" CMAKE_STRIP)
     if [ ! -x "$readelf" ] || [ ! -x "$strip" ]; then
-        echo "$build: readelf or strip of the build not found" >&2
+        echo "$1: readelf or strip of the build not found" >&2
         exit 2
     fi
+}
+
+# check_mipsel NAME FILE: FILE is a 32-bit (EI_CLASS 1) little-endian
+# (EI_DATA 1) ELF program (e_type 2 or 3) for MIPS (e_machine 8).
+check_mipsel() {
+    local b
+    b=$(od -An -tu1 -N20 "$2" | tr -s ' \n' ' ')
+    case "$b" in
+        " 127 69 76 70 1 1 "*" "[23]" 0 8 0 ") echo "$1: ELF32, little-endian, MIPS" ;;
+        *) fail "$1 ($2) is not a 32-bit little-endian MIPS program" ;;
+    esac
+}
+
+# check_imports NAME FILE: sets imports to the undefined entries of FILE's
+# dynamic symbol table, without their version suffix, prints them and fails
+# each that is not on the allow-list.
+check_imports() {
+    local sym
+    imports=$("$readelf" --dyn-syms -W "$2" |
+        awk '$7 == "UND" && $8 != "" { sub(/@.*/, "", $8); print $8 }' | sort -u)
+    echo "  imports ($(echo "$imports" | grep -c .)):" $imports
+    for sym in $(comm -23 <(echo "$imports") <(echo "$allowed") | grep -v '^$'); do
+        fail "$1 imports $sym, which is not on $allow_file"
+    done
+}
+
+finish() {
+    if [ $failures -ne 0 ]; then
+        echo "$1: $failures failed"
+        exit 1
+    fi
+    echo "$1 passed"
+    exit 0
+}
+
+if [ "${1:-}" = --installed ]; then
+    [ $# -ge 3 ] || { echo "usage: $0 --installed BUILD_DIR FILE..." >&2; exit 2; }
+    build_tools "$2"
+    shift 2
+    for bin in "$@"; do
+        check_mipsel "$(basename "$bin")" "$bin"
+        check_imports "$(basename "$bin")" "$bin"
+    done
+    finish "installed program checks"
+fi
+
+builds=("$@")
+[ ${#builds[@]} -eq 0 ] && builds=(build/mipsel-release build/mips)
+
+for build in "${builds[@]}"; do
+    build_tools "$build"
     uclibc=$(cache_value "$build" DEVTOOLS_UCLIBC_ROOT)
-    static=$(cache_value "$build" DEVTOOLS_STATIC)
     link=dynamic
-    case $static in ON|on|1|TRUE|true|YES|yes) link=static ;; esac
+    is_on "$(cache_value "$build" DEVTOOLS_STATIC)" && link=static
     echo "== $build${uclibc:+ (uClibc-ng, $link)}"
     tmp=$(mktemp -d)
     libc_defines=
@@ -81,6 +139,8 @@ for build in "${builds[@]}"; do
     for prog in "${programs[@]}"; do
         bin="$build/$prog/$prog"
         if [ ! -f "$bin" ]; then
+            # lcrtool is a program of the build only when configured so.
+            [ $prog = lcrtool ] && ! is_on "$(cache_value "$build" DEVTOOLS_LCRTOOL)" && continue
             fail "$prog: $bin is missing"
             continue
         fi
@@ -110,19 +170,12 @@ for build in "${builds[@]}"; do
             [ "$(echo $needed)" = "$want_needed" ] || fail "$prog needs '$(echo $needed)', not '$want_needed'"
             [ "$interp" = "$want_interp" ] || fail "$prog starts through '$interp', not '$want_interp'"
             r2=$(r2_count "$bin")
-            echo "  MIPS32r2-only instructions: $r2"
+            isa=$("$readelf" -h "$bin" | sed -n 's/^ *Flags:.*, //p')
+            echo "  MIPS32r2-only instructions: $r2 (the ELF header names $isa)"
             [ "$r2" -eq 0 ] || fail "$prog holds $r2 MIPS32r2-only instructions"
         fi
 
-        # Imported symbols: the undefined entries of the dynamic symbol
-        # table, without their version suffix.
-        imports=$("$readelf" --dyn-syms -W "$bin" |
-            awk '$7 == "UND" && $8 != "" { sub(/@.*/, "", $8); print $8 }' | sort -u)
-        echo "  imports ($(echo "$imports" | grep -c .)):" $imports
-        extra=$(comm -23 <(echo "$imports") <(echo "$allowed") | grep -v '^$')
-        for sym in $extra; do
-            fail "$prog imports $sym, which is not on $allow_file"
-        done
+        check_imports "$prog" "$bin"
         if [ -n "$uclibc" ]; then
             for sym in $(comm -23 <(echo "$imports") <(echo "$libc_defines") | grep -v '^$'); do
                 # Weak references that the start files test for at run time.
@@ -152,14 +205,10 @@ for build in "${builds[@]}"; do
         args=()
         [ $link = static ] && args=(static "$build/lcrmerge/liblcrmerge_lib.a")
         sh tests/lcrmerge/global_symbols.sh "$nm" "$build/lcrmerge/lcrmerge" "${args[@]}" |
-            sed 's/^/  /'
+            sed 's/^/  lcrmerge /'
         [ "${PIPESTATUS[0]}" -eq 0 ] || fail "lcrmerge defines unexpected global symbols"
     fi
     rm -rf "$tmp"
 done
 
-if [ $failures -ne 0 ]; then
-    echo "device build checks: $failures failed"
-    exit 1
-fi
-echo "device build checks passed"
+finish "device build checks"

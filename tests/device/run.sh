@@ -20,10 +20,11 @@
 #   --cache DIR     kernel, modules, busybox and mtd-utils
 #                   ($DEVTOOLS_DEVICE_CACHE, default build/device-cache)
 #   --work DIR      initramfs and built program (default build/device)
-#   --bench RUNS    time burnimg against dd on a larger device instead of
-#                   running the scenarios (bench.sh); the guest prints a line
-#                   "bench NAME MICROSECONDS" per run and "bench: done", and
-#                   the status is non-zero when it never gets there
+#   --bench RUNS    time burnimg against dd, flashcp and nandwrite on larger
+#                   devices instead of running the scenarios (bench.sh); the
+#                   guest prints a line "bench NAME MICROSECONDS" per run and
+#                   "bench: done", and the status is non-zero when it never
+#                   gets there
 #   --module NAME   put one more kernel module, with the modules it depends
 #                   on, into the board; the guest loads it with modprobe NAME
 #   --tool NAME     put one more program of mtd-utils into the board
@@ -42,7 +43,7 @@ set -u
 src=$(cd "$(dirname "$0")/../.." && pwd)
 here="$src/tests/device"
 
-prepare=0 skip_missing=0 burnimg="" lcrmerge="" lcrtool="" timeout=180 bench_runs=0
+prepare=0 skip_missing=0 burnimg="" lcrmerge="" lcrtool="" timeout=300 bench_runs=0
 powercut=0 in_place=0 ubifs_cuts=""
 # The kernel modules (loaded by name with modprobe, which finds their
 # dependencies in modules.dep) and the mtd-utils programs the board carries.
@@ -79,12 +80,15 @@ mtd_erase_kib=64
 # /dev/mtd1, nandsim's NAND flash: the ID bytes of a chip with 2 KiB pages
 # (64 bytes of spare area each) and 128 KiB erase blocks, and a size of
 # 2^8 erase blocks (32 MiB) in place of the 64 MiB the ID gives. The bench
-# adds the chip's timing (do_delays=1, the driver's default delays).
-nand_args="first_id_byte=0x20 second_id_byte=0xa2 third_id_byte=0x00 fourth_id_byte=0x15 overridesize=8"
+# takes 2^6 blocks (8 MiB, as large as its RAM device) with the chip's
+# timing (do_delays=1, the driver's default delays).
+nand_args="first_id_byte=0x20 second_id_byte=0xa2 third_id_byte=0x00 fourth_id_byte=0x15"
 suite=scenarios.sh
-if [ "$bench_runs" != 0 ]; then
+if [ "$bench_runs" = 0 ]; then
+    nand_args="$nand_args overridesize=8"
+else
     mtd_kib=8192
-    nand_args="$nand_args do_delays=1"
+    nand_args="$nand_args overridesize=6 do_delays=1"
     suite=bench.sh
 fi
 # The power-cut campaign: UBIFS on the NAND flash, JFFS2 on a RAM device of
@@ -145,6 +149,7 @@ prepare_cache() {
 
 command -v qemu-system-mipsel >/dev/null || missing "qemu-system-mipsel not found (Debian package qemu-system-mips)"
 command -v cpio >/dev/null || missing "cpio not found"
+command -v readelf >/dev/null || missing "readelf not found (Debian package binutils)"
 if ! cache_ready; then
     if [ "$prepare" = 1 ]; then
         prepare_cache || { echo "run.sh: could not fetch the kernel and busybox" >&2; exit 2; }
@@ -200,7 +205,7 @@ add_module() {
     echo "$line" >>"$root/lib/modules/$kver/modules.dep"
 }
 
-# add_program FILE: copies a dynamically linked mipsel program of the
+# add_program NAME: copies a dynamically linked mipsel program of the
 # mtd-utils tree to /usr/sbin, with its program interpreter and the shared
 # libraries it needs (and those they need), found in the same tree.
 mtd_tree=$cache/mtd-utils

@@ -48,14 +48,16 @@ end_scenario() {
     fi
 }
 
-# ffs N: N bytes of 0xFF, in pieces of /tmp/ff for lengths beyond it.
+# ffs N: N bytes of 0xFF, in pieces of $ff_file ($ff_size bytes of 0xFF)
+# for lengths beyond it.
+ff_file=/tmp/ff ff_size=$dev_size
 ffs() {
     left=$1
-    while [ "$left" -gt "$dev_size" ]; do
-        cat /tmp/ff
-        left=$((left - dev_size))
+    while [ "$left" -gt "$ff_size" ]; do
+        cat "$ff_file"
+        left=$((left - ff_size))
     done
-    head -c "$left" /tmp/ff
+    head -c "$left" "$ff_file"
 }
 
 # emit SEGMENT...: writes the bytes that SEGMENTs describe, in order, to

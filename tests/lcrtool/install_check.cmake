@@ -1,15 +1,17 @@
-# Installs the build into a scratch prefix and checks that every program and
-# every manual page arrived.
+# Installs the build into a scratch prefix and checks that exactly the
+# programs and their manual pages arrived, nothing else.
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
   RESULT_VARIABLE result OUTPUT_QUIET)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
-foreach(file ${BINDIR}/burnimg ${BINDIR}/lcrmerge ${BINDIR}/lcrtool
-    ${MANDIR}/man1/burnimg.1 ${MANDIR}/man1/lcrmerge.1 ${MANDIR}/man1/lcrtool.1)
-  if(NOT EXISTS ${PREFIX}/${file})
-    message(FATAL_ERROR "not installed: ${file}")
-  endif()
-endforeach()
+set(expected ${BINDIR}/burnimg ${BINDIR}/lcrmerge ${BINDIR}/lcrtool
+  ${MANDIR}/man1/burnimg.1 ${MANDIR}/man1/lcrmerge.1 ${MANDIR}/man1/lcrtool.1)
+file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE ${PREFIX} ${PREFIX}/*)
+list(SORT expected)
+list(SORT installed)
+if(NOT installed STREQUAL expected)
+  message(FATAL_ERROR "installed: ${installed}\nexpected: ${expected}")
+endif()
 file(REMOVE_RECURSE ${PREFIX})

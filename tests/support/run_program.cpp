@@ -52,8 +52,8 @@ const char *programs_build()
 }
 
 // <build>/<name>/<name> as <other build>/<name>/<name>, where that build
-// has the program; "" otherwise. A device build has no lcrtool, the host
-// tool, so this build's own stays in use for it.
+// has the program; "" otherwise. A device build without lcrtool
+// (DEVTOOLS_LCRTOOL off) leaves this build's own in use for it.
 std::string stand_in(const std::string &path)
 {
     size_t last = path.rfind('/');
