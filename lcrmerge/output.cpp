@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -23,6 +24,22 @@
 #endif
 
 namespace {
+
+// The clock ticks per second of /proc/<pid>/stat, the kernel's USER_HZ: 100
+// on the architectures built here. sysconf() would tell, but would add some
+// 8 KiB of the C library to a static program for this one number.
+#if defined(__mips__) || defined(__i386__) || defined(__x86_64__) || defined(__arm__) || \
+    defined(__aarch64__)
+long ticks_per_second()
+{
+    return 100;
+}
+#else
+long ticks_per_second()
+{
+    return sysconf(_SC_CLK_TCK);
+}
+#endif
 
 // The kernel gives up after as many hops; so do we.
 constexpr int MAX_LINK_HOPS = 40;
@@ -146,11 +163,70 @@ int open_folder(output_names *n)
     return fd;
 }
 
+// The start of process `pid` on the wall clock, in whole seconds, never
+// later than the true start; -1 when /proc cannot tell. The kernel gives the
+// start in clock ticks since boot (field 22 of /proc/<pid>/stat, after the
+// command name in parentheses, which may itself hold blanks and
+// parentheses); the wall clock minus the time since boot turns it into a
+// date. The ctime of /proc/<pid> is no substitute: it is when the kernel
+// last made that entry, which may be long after the start.
+long long process_start(long pid)
+{
+    char buf[1024];
+    snprintf(buf, sizeof buf, "/proc/%ld/stat", pid);
+    int fd = open(buf, O_RDONLY);
+    if (fd < 0)
+        return -1;
+    ssize_t got = read(fd, buf, sizeof buf - 1);
+    close(fd);
+    if (got <= 0)
+        return -1;
+    buf[got] = '\0';
+    const char *at = strrchr(buf, ')');
+    for (int blanks = 0; at && *at != '\0' && blanks < 20;)
+        if (*at++ == ' ')
+            blanks++;
+    // The count of ticks, read here: strtol would end at 2^31 on a 32-bit
+    // board, some 250 days after boot.
+    unsigned long long ticks = 0;
+    for (; at && *at >= '0' && *at <= '9'; at++)
+        ticks = ticks * 10 + static_cast<unsigned>(*at - '0');
+    long ticks_per_s = ticks_per_second();
+    struct timespec now, since_boot;
+    if (!at || *at != ' ' || ticks_per_s <= 0 || clock_gettime(CLOCK_REALTIME, &now) != 0 ||
+        clock_gettime(CLOCK_BOOTTIME, &since_boot) != 0)
+        return -1;
+    return static_cast<long long>(now.tv_sec) - since_boot.tv_sec - 1 +
+           static_cast<long long>(ticks / static_cast<unsigned long>(ticks_per_s));
+}
+
+// Whether the file `name` in the folder was last written before process
+// `pid` started, and so cannot be that process's: after a reboot a pid
+// comes round again, and the file of a run cut off by a power cut may carry
+// the pid of a process that runs now. The start is rounded down and file
+// times may lag the clock by a tick, hence the margin of two seconds; a
+// process's own file is never older than its start.
+//
+// The rule trusts the wall clock. A board without a clock that keeps time
+// across a power cut restarts at the same date on every boot; an older
+// boot's file then looks newer than a process of this boot and stays until
+// that process ends. A clock set forward during a run may make another run
+// take that run's file for a leftover, and that run then fails with the old
+// table in place.
+bool older_than_process(int dir, const char *name, long pid)
+{
+    struct stat st;
+    if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    long long start = process_start(pid);
+    return start >= 0 && static_cast<long long>(st.st_mtime) + 2 < start;
+}
+
 // Whether `name` is what a run cut off between naming its replacement and
 // the rename left behind: a temporary name whose process no longer exists,
-// or has this process's id (an earlier process had it, and this one has
-// named nothing yet).
-bool is_leftover(const char *name)
+// has this process's id (an earlier process had it, and this one has named
+// nothing yet), or was written before its process started.
+bool is_leftover(int dir, const char *name)
 {
     const size_t k = sizeof TEMP_PREFIX - 1;
     if (strnlen(name, k) < k || memcmp(name, TEMP_PREFIX, k) != 0 || name[k] < '0' || name[k] > '9')
@@ -162,7 +238,9 @@ bool is_leftover(const char *name)
     strtol(end + 1, &end, 10);
     if (*end != '\0')
         return false;
-    return pid == getpid() || (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
+    if (pid == getpid() || (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))
+        return true;
+    return older_than_process(dir, name, pid);
 }
 
 // Removes the leftovers of cut-off runs from the folder. A run that still
@@ -183,7 +261,7 @@ void sweep_leftovers(int dir)
             memcpy(&len, buf + at + LEN_AT, sizeof len);
             if (len == 0)
                 return;
-            if (is_leftover(buf + at + NAME_AT))
+            if (is_leftover(dir, buf + at + NAME_AT))
                 unlinkat(dir, buf + at + NAME_AT, 0);
             at += len;
         }

@@ -119,15 +119,19 @@ stage_device_checks() {
 }
 # burnimg on a real flash device node: the static uClibc-ng device build,
 # run on an emulated MIPS Malta board with /dev/mtd0 (tests/device/run.sh
-# fetches the board's kernel and busybox into build/device-cache).
+# fetches the board's kernel and busybox into build/device-cache). Then, on
+# a second boot, a short campaign of power cuts under lcrmerge on UBIFS and
+# of kills and cuts from below on JFFS2 (bench/powercut.sh runs a long one).
 stage_device() {
+    local bin=build/mipsel-uclibc-static
     need_pkgs cmake make uclibc-source g++-mipsel-linux-gnu qemu-system-mips qemu-user cpio &&
         scripts/build-uclibc.sh -q >/dev/null &&
         cmake --preset mipsel-uclibc-static --fresh >/dev/null &&
         cmake --build --preset mipsel-uclibc-static --target burnimg lcrmerge lcrtool &&
-        tests/device/run.sh --prepare --burnimg build/mipsel-uclibc-static/burnimg/burnimg \
-            --lcrmerge build/mipsel-uclibc-static/lcrmerge/lcrmerge \
-            --lcrtool build/mipsel-uclibc-static/lcrtool/lcrtool
+        tests/device/run.sh --prepare --burnimg $bin/burnimg/burnimg --lcrmerge $bin/lcrmerge/lcrmerge \
+            --lcrtool $bin/lcrtool/lcrtool &&
+        tests/device/run.sh --burnimg $bin/burnimg/burnimg --lcrmerge $bin/lcrmerge/lcrmerge \
+            --powercut 3 --ubifs-cuts 1 --work build/device-powercut
 }
 
 usage() {

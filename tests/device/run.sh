@@ -9,6 +9,7 @@
 #                       [--cache DIR] [--work DIR] [--timeout SECONDS]
 #                       [--bench RUNS] [--module NAME]... [--tool NAME]...
 #                       [--lcrmerge FILE] [--lcrtool FILE]
+#                       [--powercut CUTS [--ubifs-cuts N] [--in-place CUTS]]
 #
 #   --prepare       fetch the mipsel kernel, busybox and mtd-utils (with the
 #                   packages it depends on) into the cache when they are
@@ -31,11 +32,19 @@
 #                   static mipsel programs for the board, which the table
 #                   update script of examples/ needs; without both, its
 #                   cases are skipped
+#   --powercut CUTS run lcrmerge (the --lcrmerge FILE) through
+#                   CUTS power cuts per mechanism on UBIFS and JFFS2 instead
+#                   of the scenarios (powercut.sh); --ubifs-cuts N asks
+#                   UBIFS's own mechanism, which cuts rarely, for N instead;
+#                   --in-place CUTS adds as many cuts per mechanism of a
+#                   writer that writes the table in place, to show that the
+#                   check finds torn tables
 set -u
 src=$(cd "$(dirname "$0")/../.." && pwd)
 here="$src/tests/device"
 
 prepare=0 skip_missing=0 burnimg="" lcrmerge="" lcrtool="" timeout=300 bench_runs=0
+powercut=0 in_place=0 ubifs_cuts=""
 # The kernel modules (loaded by name with modprobe, which finds their
 # dependencies in modules.dep) and the mtd-utils programs the board carries.
 modules="mtdram nandsim"
@@ -55,6 +64,9 @@ while [ $# -gt 0 ]; do
         --bench) bench_runs=$2; shift ;;
         --module) modules="$modules $2"; shift ;;
         --tool) tools="$tools $2"; shift ;;
+        --powercut) powercut=$2; shift ;;
+        --in-place) in_place=$2; shift ;;
+        --ubifs-cuts) ubifs_cuts=$2; shift ;;
         *) echo "run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
@@ -78,6 +90,18 @@ else
     mtd_kib=8192
     nand_args="$nand_args overridesize=6 do_delays=1"
     suite=bench.sh
+fi
+# The power-cut campaign: UBIFS on the NAND flash, JFFS2 on a RAM device of
+# 32 erase blocks. The NAND has small pages (512 bytes) and erase blocks
+# (16 KiB, 2^9 of them: 8 MiB), so that UBIFS fills a block every run or
+# two and UBI writes the headers that its power-cut emulation counts.
+if [ "$powercut" != 0 ]; then
+    mtd_kib=2048
+    nand_args="first_id_byte=0x20 second_id_byte=0x35 overridesize=9"
+    suite=powercut.sh
+    modules="$modules ubi ubifs jffs2 zstd deflate"
+    tools="$tools ubidetach"
+    [ -f "$lcrmerge" ] || { echo "run.sh: --powercut needs --lcrmerge FILE" >&2; exit 2; }
 fi
 
 missing() {  # a tool or the cache is not there: skip or fail
@@ -234,6 +258,12 @@ cp "$here/nand.sh" "$here/examples.sh" "$root/"
 chmod 755 "$root/init"
 printf 'MTD_KIB=%s\nMTD_ERASE_KIB=%s\nNAND_ARGS="%s"\nSUITE=/%s\nRUNS=%s\n' \
     "$mtd_kib" "$mtd_erase_kib" "$nand_args" "$suite" "$bench_runs" >"$root/suite.conf"
+if [ "$powercut" != 0 ]; then
+    cp "$lcrmerge" "$root/bin/lcrmerge" && chmod 755 "$root/bin/lcrmerge" &&
+        cp "$src/samples/current.lcr" "$root/img/a.lcr" &&
+        cp "$src/samples/current_default.lcr" "$root/img/b.lcr" || exit 2
+    printf 'CUTS=%s\nUBIFS_CUTS=%s\nSELF=%s\n' "$powercut" "${ubifs_cuts:-$powercut}" "$in_place" >>"$root/suite.conf"
+fi
 if [ "$bench_runs" != 0 ]; then
     : >"$root/img/empty"
     head -c $((mtd_kib * 1024)) /dev/urandom >"$root/img/full.bin"

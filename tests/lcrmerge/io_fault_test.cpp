@@ -32,7 +32,7 @@ bool has_unnamed_files(const std::string &dir)
 // the old output in place, and a run cut off there (as by a power cut)
 // leaves it too. No unfinished replacement stays behind in any case, and
 // what a run cut off before its rename left is gone, but for the file of a
-// process that still runs (pid 1). A file system without unnamed files gets
+// process that still runs (pid 1) written since it started. A file system without unnamed files gets
 // a named replacement; the folder is synced after the rename, and one that
 // cannot be synced fails nothing.
 TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
@@ -62,6 +62,11 @@ TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
         write_file(dir.file("out.lcr"), OLD);
         write_file(dir.file(".lcrmerge-2147483647-0"), "cut");
         write_file(dir.file(".lcrmerge-1-0"), "running");
+        // Pid 1 runs, but this file was written long before it started: a
+        // cut run of an earlier boot whose pid came round again.
+        write_file(dir.file(".lcrmerge-1-1"), "earlier boot");
+        const timespec long_ago[2] = {{1000000, 0}, {1000000, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, dir.file(".lcrmerge-1-1").c_str(), long_ago, 0), 0);
         struct stat before {};
         stat(dir.file("out.lcr").c_str(), &before);
         const std::string report = dir.file("report");
