@@ -56,16 +56,6 @@ image_writer &image_writer::provider_name(int p, std::string_view name)
     return *this;
 }
 
-size_t image_writer::name_offset(int p)
-{
-    return 4 + 22 * static_cast<size_t>(p);
-}
-
-size_t image_writer::timetable_offset(uint32_t k)
-{
-    return 2820 + time_slots * k;
-}
-
 size_t image_writer::record_offset(uint32_t i)
 {
     return trie_offset + record_size * i;

@@ -55,8 +55,8 @@ struct image_writer {
     // Trie records held, counting a partial one at the end.
     uint32_t record_count() const;
     // File offsets of provider p's name field, of timetable k and of record i.
-    static size_t name_offset(int p);
-    static size_t timetable_offset(uint32_t k);
+    static size_t name_offset(int p) { return 4 + 22 * static_cast<size_t>(p); }
+    static size_t timetable_offset(uint32_t k) { return 2820 + 48 * size_t{k}; }
     static size_t record_offset(uint32_t i);
 };
 
