@@ -86,7 +86,8 @@ int close_err(int fd, int err)
     return err;
 }
 
-// The way the output was always written: open with O_TRUNC and write.
+// Writes into the file itself (open with O_TRUNC, then write), for a name
+// that is not replaced as a whole (see write_lcr_output).
 int write_in_place(const char *path, const uint8_t *image, uint32_t len)
 {
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
