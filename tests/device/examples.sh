@@ -21,16 +21,9 @@ no_output() {
     [ -s /tmp/out ] && problem "standard output: $(head -c 200 /tmp/out)"
 }
 
-# expect_err TEXT...: standard error must be the TEXTs joined, as printf %b
-# reads them.
+# expect_err TEXT...: standard error must be the TEXTs joined.
 expect_err() {
-    printf '%b' "$@" >/tmp/want
-    if ! cmp -s /tmp/want /tmp/err; then
-        problem "standard error differs; expected:"
-        show /tmp/want
-        echo "  got:"
-        show /tmp/err
-    fi
+    expect_stream "standard error" /tmp/err "$@"
 }
 
 # expect_table: /tmp/table.lcr holds what lcrmerge made of the sample
@@ -51,21 +44,21 @@ expect_nand /img/n.bin:0:614400 ff:$((nand_size - 614400))
 end_scenario
 
 # The refusals come before the erase: the flash keeps its data.
-nand_preload /img/b.bin
-example "update-firmware: a missing image is refused" update-firmware.sh /img/none.bin $nand
-expect_status 1
-no_output
-expect_err 'update-firmware: /img/none.bin: not a regular file\n'
-expect_nand /img/b.bin:0:300000 ff:$((nand_size - 300000))
-end_scenario
+# firmware_refused DESCRIPTION IMAGE MESSAGE: the script refuses IMAGE.
+firmware_refused() {
+    example "update-firmware: $1 is refused" update-firmware.sh "$2" $nand
+    expect_status 1
+    no_output
+    expect_err "$3"
+    expect_nand /img/b.bin:0:300000 ff:$((nand_size - 300000))
+    end_scenario
+}
 
+nand_preload /img/b.bin
+firmware_refused "a missing image" /img/none.bin 'update-firmware: /img/none.bin: not a regular file\n'
 head -c 8 /img/n.bin >/tmp/eight.bin
-example "update-firmware: an image of 8 bytes is refused" update-firmware.sh /tmp/eight.bin $nand
-expect_status 1
-no_output
-expect_err 'update-firmware: /tmp/eight.bin: 8 bytes, no more than the 8-byte tail\n'
-expect_nand /img/b.bin:0:300000 ff:$((nand_size - 300000))
-end_scenario
+firmware_refused "an image of 8 bytes" /tmp/eight.bin \
+    'update-firmware: /tmp/eight.bin: 8 bytes, no more than the 8-byte tail\n'
 
 nand_load badblocks=3
 example "update-firmware: a partition with a bad block is refused" \
@@ -111,29 +104,30 @@ if command -v lcrmerge >/dev/null && command -v lcrtool >/dev/null; then
     expect_table
     end_scenario
 
+    # refused DESCRIPTION CHECK_STATUS CHECK_TEXT...: update-table.sh of
+    # /tmp/new.lcr is refused, logs check's findings and keeps the old table.
+    refused() {
+        example "update-table: $1 is refused and the old one stays" \
+            update-table.sh 2 /tmp/new.lcr /img/current_default.lcr /tmp/table.lcr
+        expect_status 1
+        no_output
+        check_status=$2
+        shift 2
+        expect_err 'update-table: lcrmerge refused /tmp/new.lcr (exit status 1); /tmp/table.lcr keeps the old table\n' \
+            "update-table: lcrtool check /tmp/new.lcr (exit status $check_status):" "$@"
+        expect_table
+        end_scenario
+    }
+
     head -c 6353 /img/current.lcr >/tmp/new.lcr
-    example "update-table: a cut table is refused and the old one stays" \
-        update-table.sh 2 /tmp/new.lcr /img/current_default.lcr /tmp/table.lcr
-    expect_status 1
-    no_output
-expect_err 'update-table: lcrmerge refused /tmp/new.lcr (exit status 1); /tmp/table.lcr keeps the old table\n' \
-        'update-table: lcrtool check /tmp/new.lcr (exit status 1): /tmp/new.lcr: 6353 bytes,' \
+    refused "a cut table" 1 ' /tmp/new.lcr: 6353 bytes,' \
         ' not 5892 + 21n: the last 20 bytes, too few for a record, are ignored\n' \
         '/tmp/new.lcr: child link for 112 leads to record 21, past the 21 records read:' \
         ' the image was cut, and lcrmerge refuses it\n'
-    expect_table
-    end_scenario
 
     head -c 6000 /img/b.bin >/tmp/new.lcr
-    example "update-table: a file that is no table is refused and the old one stays" \
-        update-table.sh 2 /tmp/new.lcr /img/current_default.lcr /tmp/table.lcr
-    expect_status 1
-    no_output
-    expect_err 'update-table: lcrmerge refused /tmp/new.lcr (exit status 1); /tmp/table.lcr keeps the old table\n' \
-        'update-table: lcrtool check /tmp/new.lcr (exit status 2):' \
+    refused "a file that is no table" 2 \
         ' lcrtool: /tmp/new.lcr: not a version-3 lcr image (version word 2754050703)\n'
-    expect_table
-    end_scenario
 else
     echo "SKIP update-table: no lcrmerge and lcrtool on the board"
 fi

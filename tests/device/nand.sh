@@ -73,6 +73,16 @@ nand_scenario() {
 
 verified_nand='check firmware on: /dev/mtd1 check firmware /dev/mtd1 success '
 
+# What a run of burnimg -u -c of /tmp/pages.bin prints that copied and
+# verified the image in one cycle.
+expect_pages_verified() {
+    expect_status 0
+    expect_output 'burnimg: copy /tmp/pages.bin to /dev/mtd1\n' \
+        'programming: ..........\n' \
+        'closing: /dev/mtd1 \n' \
+        "${verified_nand}burnimg: successful!\n"
+}
+
 nand_scenario "the NAND device: 32 MiB in 128 KiB blocks of 2 KiB pages, erased"
 mtdinfo $nand >/tmp/info 2>&1 || problem "mtdinfo failed: $(head -c 200 /tmp/info)"
 for want in 'Type:                           nand' \
@@ -88,11 +98,7 @@ end_scenario
 nand_scenario "NAND: erased, then -u -c of whole pages: the image, then 0xFF"
 nand_preload
 burn -u -c -i /tmp/pages.bin -o $nand
-expect_status 0
-expect_output 'burnimg: copy /tmp/pages.bin to /dev/mtd1\n' \
-    'programming: ..........\n' \
-    'closing: /dev/mtd1 \n' \
-    "${verified_nand}burnimg: successful!\n"
+expect_pages_verified
 expect_nand /tmp/pages.bin:0:614400 ff:$((nand_size - 614400))
 end_scenario
 
@@ -178,11 +184,7 @@ nand_scenario "NAND: a bad block in the range: burnimg writes it, nandwrite skip
 nand_load badblocks=2
 nand_preload
 burn -u -c -i /tmp/pages.bin -o $nand
-expect_status 0
-expect_output 'burnimg: copy /tmp/pages.bin to /dev/mtd1\n' \
-    'programming: ..........\n' \
-    'closing: /dev/mtd1 \n' \
-    "${verified_nand}burnimg: successful!\n"
+expect_pages_verified
 expect_nand /tmp/pages.bin:0:614400 ff:$((nand_size - 614400))
 grep -qx 1 /sys/class/mtd/mtd1/bad_blocks || problem "bad_blocks: $(cat /sys/class/mtd/mtd1/bad_blocks)"
 nand_preload /tmp/pages.bin
@@ -205,11 +207,7 @@ while [ "$flipped" = 0 ] && [ $runs -lt 100 ]; do
     burn -u -c -i /tmp/pages.bin -o $nand
     flipped=$(($(cat /sys/class/mtd/mtd1/corrected_bits) - before))
     runs=$((runs + 1))
-    expect_status 0
-    expect_output 'burnimg: copy /tmp/pages.bin to /dev/mtd1\n' \
-        'programming: ..........\n' \
-        'closing: /dev/mtd1 \n' \
-        "${verified_nand}burnimg: successful!\n"
+    expect_pages_verified
 done
 [ "$flipped" -gt 0 ] || problem "no bit flip corrected in $runs runs"
 echo "  run $runs read $flipped corrected bit flips"

@@ -277,6 +277,17 @@ campaign() {
     done
 }
 
+# verdict NAME: PASS or FAIL for NAME by the problems counted, and the tally.
+verdict() {
+    if [ $problems = 0 ]; then
+        echo "PASS $1"
+        passed=$((passed + 1))
+    else
+        echo "FAIL $1"
+        failed=$((failed + 1))
+    fi
+}
+
 # mechanism NAME DIR CUTS: the campaign of lcrmerge, then that of the
 # in-place writer, and the line; it passes when nothing was torn, lost,
 # left or unclean and lcrmerge was cut at least once. UBIFS's own mechanism
@@ -301,13 +312,7 @@ mechanism() {
         found="$torn (in $cuts cuts)"
     fi
     echo "powercut $1 $lcr found $found"
-    if [ $problems = 0 ]; then
-        echo "PASS lcrmerge through $1 cuts"
-        passed=$((passed + 1))
-    else
-        echo "FAIL lcrmerge through $1 cuts"
-        failed=$((failed + 1))
-    fi
+    verdict "lcrmerge through $1 cuts"
 }
 
 # The time of a whole run on JFFS2, the third of three, less half of it:
@@ -350,13 +355,7 @@ for dir in $ubifs $jffs2; do
     [ -e $dir/.lcrmerge-$$-1 ] || { say "$dir: the file of a running process went"; problems=1; }
     rm -f $dir/.lcrmerge-$$-1
 done
-if [ $problems = 0 ]; then
-    echo "PASS $name"
-    passed=$((passed + 1))
-else
-    echo "FAIL $name"
-    failed=$((failed + 1))
-fi
+verdict "$name"
 
 umount $ubifs
 umount $jffs2

@@ -107,16 +107,25 @@ show() {
     echo
 }
 
-# expect_output TEXT...: standard output must be the TEXTs joined, with
-# backslash escapes as printf %b reads them; standard error must be empty.
-expect_output() {
+# expect_stream NAME FILE TEXT...: FILE, what the run wrote to the stream
+# NAME, must be the TEXTs joined, with backslash escapes as printf %b reads
+# them.
+expect_stream() {
+    stream=$1 file=$2
+    shift 2
     printf '%b' "$@" >/tmp/want
-    if ! cmp -s /tmp/want /tmp/out; then
-        problem "standard output differs (cat -A: \$ ends a line); expected:"
+    if ! cmp -s /tmp/want "$file"; then
+        problem "$stream differs (cat -A: \$ ends a line); expected:"
         show /tmp/want
         echo "  got:"
-        show /tmp/out
+        show "$file"
     fi
+}
+
+# expect_output TEXT...: standard output must be the TEXTs joined;
+# standard error must be empty.
+expect_output() {
+    expect_stream "standard output" /tmp/out "$@"
     [ -s /tmp/err ] && problem "standard error: $(head -c 200 /tmp/err)"
 }
 
