@@ -97,16 +97,15 @@ constexpr uint32_t lcr_records_in(uint32_t len)
     return len < LCR_OFF_TRIE ? 0 : (len - LCR_OFF_TRIE) / LCR_TRIE_RECORD_SIZE;
 }
 
-// Child of a trie record for digit d, from `links`, the record's bytes after
-// its area byte; 0 when there is none. Both 0 and 0xFFFF are "no child", and
-// so is a record not among the `records` read in full: a walk never looks
-// past the bytes read. A read holds at most LCR_IMAGE_MAX bytes, so 0xFFFF
-// is past every read and the one comparison covers it.
-static_assert(lcr_records_in(LCR_IMAGE_MAX) < LCR_CHILD_NONE_ALT);
-inline uint32_t lcr_child_link(const uint8_t *links, uint32_t d, uint32_t records)
+// The record that the child link of a trie record for digit d names, from
+// `links`, the record's bytes after its area byte; 0 when there is no
+// child, which both 0 and 0xFFFF stand for. Any other value names a record;
+// one past the records read means the file was cut, and each walk decides
+// what follows from that.
+inline uint32_t lcr_child_link(const uint8_t *links, uint32_t d)
 {
     uint32_t c = get_le16(links + 2 * d);
-    return c < records ? c : 0;
+    return c == LCR_CHILD_NONE_ALT ? 0 : c;
 }
 
 inline uint32_t get_le32(const uint8_t *p)

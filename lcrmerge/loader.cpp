@@ -70,8 +70,8 @@ lcr_load_status walk_trie(trie_image *img, uint32_t record, uint32_t digit, uint
     if (memcmp(links, no_links, sizeof no_links) == 0)
         return lcr_load_status::loaded;
     for (uint32_t d = 0; d < 10; d++) {
-        uint32_t link = get_le16(links + 2 * d);
-        if (link == 0 || link == LCR_CHILD_NONE_ALT)
+        uint32_t link = lcr_child_link(links, d);
+        if (link == 0)
             continue;
         if (link >= img->records)
             return lcr_load_status::cut;

@@ -25,21 +25,11 @@
 
 namespace {
 
-// The clock ticks per second of /proc/<pid>/stat, the kernel's USER_HZ: 100
-// on the architectures built here. sysconf() would tell, but would add some
-// 8 KiB of the C library to a static program for this one number.
-#if defined(__mips__) || defined(__i386__) || defined(__x86_64__) || defined(__arm__) || \
-    defined(__aarch64__)
-long ticks_per_second()
-{
-    return 100;
-}
-#else
-long ticks_per_second()
-{
-    return sysconf(_SC_CLK_TCK);
-}
-#endif
+// The clock ticks per second of /proc/<pid>/stat, the kernel's USER_HZ,
+// which Linux fixes at 100 for user space on MIPS, x86 and ARM alike.
+// sysconf() would tell, but would add some 8 KiB of the C library to a
+// static program for this one number.
+constexpr unsigned long TICKS_PER_SECOND = 100;
 
 // The kernel gives up after as many hops; so do we.
 constexpr int MAX_LINK_HOPS = 40;
@@ -192,13 +182,12 @@ long long process_start(long pid)
     unsigned long long ticks = 0;
     for (; at && *at >= '0' && *at <= '9'; at++)
         ticks = ticks * 10 + static_cast<unsigned>(*at - '0');
-    long ticks_per_s = ticks_per_second();
     struct timespec now, since_boot;
-    if (!at || *at != ' ' || ticks_per_s <= 0 || clock_gettime(CLOCK_REALTIME, &now) != 0 ||
+    if (!at || *at != ' ' || clock_gettime(CLOCK_REALTIME, &now) != 0 ||
         clock_gettime(CLOCK_BOOTTIME, &since_boot) != 0)
         return -1;
     return static_cast<long long>(now.tv_sec) - since_boot.tv_sec - 1 +
-           static_cast<long long>(ticks / static_cast<unsigned long>(ticks_per_s));
+           static_cast<long long>(ticks / TICKS_PER_SECOND);
 }
 
 // Whether the file `name` in the folder was last written before process

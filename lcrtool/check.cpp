@@ -55,17 +55,16 @@ void walk(image_check *c, uint32_t record, uint32_t depth)
                 AREA_NO_TIMETABLE);
     const uint8_t *links = c->bytes + lcr_record_offset(record) + 1;
     for (uint32_t d = 0; d < 10; d++) {
-        uint16_t link = get_le16(links + 2 * d);
-        if (link == 0 || link == LCR_CHILD_NONE_ALT)
+        uint32_t child = lcr_child_link(links, d);
+        if (child == 0)
             continue;
         char next[LCR_NUMBER_MAX_DIGITS + 2];
         snprintf(next, sizeof next, "%s%u", number, static_cast<unsigned>(d));
-        uint32_t child = lcr_child_link(links, d, c->records);
         if (depth == LCR_NUMBER_MAX_DIGITS) {
             finding(c, "child link for %s is not followed: no reader goes past 20 digits", next);
-        } else if (child == 0) {
+        } else if (child >= c->records) {
             finding(c, "child link for %s leads to record %u, past the %u records read: the image was cut, and lcrmerge refuses it",
-                    next, link, c->records);
+                    next, child, c->records);
         } else if (c->reached[child]) {
             finding(c, "record %u is reached both as %s and as %s: the loader refuses the image", child,
                     c->number[child], next);

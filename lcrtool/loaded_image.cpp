@@ -76,8 +76,8 @@ size_t trie_longest_rule(const uint8_t *bytes, uint32_t len, const char *number,
         return 0;
     for (size_t depth = 0; depth < LCR_NUMBER_MAX_DIGITS && number[depth]; depth++) {
         const uint8_t *links = bytes + lcr_record_offset(record) + 1;
-        uint32_t child = lcr_child_link(links, static_cast<uint32_t>(number[depth] - '0'), records);
-        if (child == 0)
+        uint32_t child = lcr_child_link(links, static_cast<uint32_t>(number[depth] - '0'));
+        if (child == 0 || child >= records)
             break;
         record = child;
         if (bytes[lcr_record_offset(record)] != AREA_NONE) {

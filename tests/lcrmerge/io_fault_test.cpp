@@ -32,9 +32,9 @@ bool has_unnamed_files(const std::string &dir)
 // the old output in place, and a run cut off there (as by a power cut)
 // leaves it too. No unfinished replacement stays behind in any case, and
 // what a run cut off before its rename left is gone, but for the file of a
-// process that still runs (pid 1) written since it started. A file system without unnamed files gets
-// a named replacement; the folder is synced after the rename, and one that
-// cannot be synced fails nothing.
+// process that still runs (pid 1) written since it started. A file system
+// without unnamed files gets a named replacement; the folder is synced
+// after the rename, and one that cannot be synced fails nothing.
 TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
 {
     child_faults no_unnamed, sync_error = write_fault(0, ""), sync_kill = write_fault(0, "");
