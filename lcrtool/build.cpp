@@ -24,11 +24,11 @@ void keep_stored_areas(const rule_list *list, lcr_image_out *out)
     }
 }
 
-// The character of a bad digit as the line holds it; a control byte as
-// the \xHH that a provider name would spell it with.
+// The character of a bad digit as the line holds it; a byte that is not
+// printable as the \xHH that a provider name would spell it with.
 void spell_char(uint32_t code, char *text)
 {
-    if (code < 0x20 || code == 0x7f)
+    if (!name_byte_printable(static_cast<uint8_t>(code)))
         snprintf(text, 5, "\\x%02x", static_cast<unsigned>(code));
     else
         text[0] = static_cast<char>(code), text[1] = '\0';

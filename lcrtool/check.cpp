@@ -12,6 +12,7 @@
 #include "loaded_image.h"
 #include "loader.h"
 #include "messages.h"
+#include "text_format.h"
 
 namespace {
 
@@ -130,18 +131,12 @@ void check_timetables(image_check *c)
     }
 }
 
-// ISO-8859-1 prints every byte but the control codes of its two halves.
-bool printable(uint8_t b)
-{
-    return b >= 0x20 && !(b >= 0x7F && b <= 0x9F);
-}
-
 void check_names(image_check *c)
 {
     for (uint32_t p = 0; p < LCR_PROVIDER_COUNT; p++) {
         const uint8_t *name = c->bytes + lcr_provider_name_offset(p);
         size_t len = strnlen(reinterpret_cast<const char *>(name), LCR_PROVIDER_NAME_MAX);
-        const uint8_t *bad = std::find_if_not(name, name + len, printable);
+        const uint8_t *bad = std::find_if_not(name, name + len, name_byte_printable);
         if (bad != name + len)
             finding(c, "provider %u's name holds byte 0x%02X, which is not printable ISO-8859-1", p, *bad);
         if (len == LCR_PROVIDER_NAME_MAX && name[len] != 0)

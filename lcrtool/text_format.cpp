@@ -21,12 +21,36 @@ void print_escaped_name(FILE *out, const char *name)
         case '\n': fputs("\\n", out); break;
         case '\r': fputs("\\r", out); break;
         default:
-            if (c < 0x20 || c == 0x7f)
+            if (!name_byte_printable(c) || may_start_utf8(c, static_cast<unsigned char>(p[1])))
                 fprintf(out, "\\x%02x", c);
             else
                 fputc(c, out);
         }
     }
+}
+
+int32_t utf8_char(const char *p, size_t *len)
+{
+    auto b = static_cast<unsigned char>(p[0]);
+    // The continuation bytes the lead byte announces; 0 for a byte that
+    // leads no sequence.
+    size_t n = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
+    if (n == 0 || b > 0xF4)
+        return -1;
+    int32_t code = b & (0x3F >> n);
+    for (size_t i = 1; i <= n; i++) {
+        auto c = static_cast<unsigned char>(p[i]);  // the NUL ends the loop too
+        if (!utf8_continuation(c))
+            return -1;
+        code = code << 6 | (c & 0x3F);
+    }
+    // A longer sequence than the character needs, a surrogate and a code
+    // past U+10FFFF are not well-formed UTF-8.
+    static constexpr int32_t least[] = {0, 0x80, 0x800, 0x10000};
+    if (code < least[n] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return -1;
+    *len = n + 1;
+    return code;
 }
 
 void print_provider_line(FILE *out, int provider, const char *name)

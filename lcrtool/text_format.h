@@ -6,19 +6,24 @@
 //   timetable<TAB>K<TAB>ANSWER[; HH:MM-HH:MM ANSWER]...
 //   bytes<TAB>OFFSET<TAB>HEX
 //
-// Names are written with backslash escapes (\\, \t, \n, \r, \xHH for other
-// control bytes) so that every name fits on its line and comes back byte for
-// byte; other bytes, ISO-8859-1 letters included, stand as they are.
+// The text is ISO-8859-1, the device's character set. Names are written
+// with backslash escapes (\\, \t, \n, \r, \xHH for the other bytes that
+// name_byte_printable rejects and for a byte that could start UTF-8) so that
+// every name fits on its line, shows no control byte on a terminal and comes
+// back byte for byte; other bytes, ISO-8859-1 letters included, stand as
+// they are. build takes a name typed in UTF-8 as such (see utf8_char).
 //
 // After the rules, dump prints a timetable line for each timetable whose 48
 // slots are not what the compiler writes there, and bytes lines for the
 // bytes of the provider name table and the reserved sections that are not
-// what the compiler writes for the ten names. An image that build or
-// lcrmerge wrote has neither. build writes them over the compiled image.
+// what the compiler writes for the ten names. An image that lcrmerge wrote
+// has neither. build writes them over the compiled image.
 // A timetable answer is spelled as lookup shows it: "route R", "provider P"
 // (with the name in quotes, which is only for the reader) or "entry N".
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "loaded_image.h"
@@ -30,6 +35,31 @@ inline constexpr unsigned ROUTE_COUNT = 10;
 inline constexpr unsigned MINUTES_PER_SLOT = 24 * 60 / LCR_TIME_SLOTS;
 
 inline constexpr char RULE_HEADER[] = "number\troute\tprovider\tarea";
+
+// ISO-8859-1 prints every byte but the control codes of its two halves,
+// 0x00 to 0x1F and 0x7F to 0x9F. dump escapes the others in a name, check
+// reports them, and build spells a bad digit with an escape.
+inline constexpr bool name_byte_printable(uint8_t b)
+{
+    return (b >= 0x20 && b < 0x7F) || b >= 0xA0;
+}
+
+// UTF-8 writes each character from U+0080 on as a lead byte from 0xC2 up
+// and one to three continuation bytes 0x80 to 0xBF. build reads a name as
+// UTF-8 when its bytes above 0x7F all form such sequences, so dump escapes
+// every byte from 0xC0 up that such a byte follows: no name it writes
+// then holds a sequence, and each reads back as ISO-8859-1.
+inline constexpr bool utf8_continuation(uint8_t b)
+{
+    return (b & 0xC0) == 0x80;
+}
+inline constexpr bool may_start_utf8(uint8_t b, uint8_t next)
+{
+    return b >= 0xC0 && utf8_continuation(next);
+}
+// The character of the well-formed UTF-8 sequence of two to four bytes at
+// `p` (NUL-terminated), with its length in *len; -1 when there is none.
+int32_t utf8_char(const char *p, size_t *len);
 
 // A name with the escapes above.
 void print_escaped_name(FILE *out, const char *name);

@@ -19,6 +19,8 @@ namespace {
 // line by line after this many errors.
 constexpr unsigned MAX_REPORTED_ERRORS = 20;
 
+constexpr char UTF8_BOM[] = "\xEF\xBB\xBF";
+
 struct text_reader {
     const char *file;  // name used in messages
     rule_list *list;
@@ -29,7 +31,7 @@ struct text_reader {
     bool out_of_memory;
     // Why the current line is refused; fields quoted in it are cut to 32
     // bytes so that a long one cannot crowd out the reason.
-    char why[160];
+    char why[192];
 };
 
 // Records why the current line is refused; returns false for the caller.
@@ -199,12 +201,49 @@ int hex_byte(const char *p)
     return lo ? static_cast<int>((hi - digits) << 4 | (lo - digits)) : -1;
 }
 
+// Whether the bytes of a name as the line holds them are UTF-8: some lie
+// above 0x7F, and all of those form well-formed sequences. A name in
+// ISO-8859-1 almost never does: a letter from 0xC0 up would have to stand
+// before a control code or a sign from 0xA0 to 0xBF (0xC3 0xA4, an A with
+// a tilde and the currency sign, is a-umlaut in UTF-8). dump escapes such
+// a letter, and a person can write it as \xHH; escapes are plain ASCII.
+bool is_utf8(const char *text)
+{
+    bool beyond_ascii = false;
+    for (const char *p = text; *p;) {
+        size_t len = 1;
+        if (static_cast<unsigned char>(*p) > 0x7F) {
+            if (utf8_char(p, &len) < 0)
+                return false;
+            beyond_ascii = true;
+        }
+        p += len;
+    }
+    return beyond_ascii;
+}
+
+// The highest character ISO-8859-1 has, each as the byte of its code.
+constexpr int32_t LATIN1_LAST = 0xFF;
+
+// Reads a name: its escapes, and a name typed in UTF-8 (is_utf8) as the
+// ISO-8859-1 bytes of its characters, so its length counts characters.
 bool unescape_name(text_reader *r, const char *text, char *name)
 {
+    bool utf8 = is_utf8(text);
     size_t len = 0;
     for (const char *p = text; *p; p++) {
         char c = *p;
-        if (c == '\\') {
+        if (utf8 && static_cast<unsigned char>(c) > 0x7F) {
+            size_t n = 1;
+            int32_t code = utf8_char(p, &n);
+            if (code > LATIN1_LAST)
+                return refuse(r,
+                              "provider name is UTF-8 and holds U+%04X, which ISO-8859-1 lacks; iconv -f UTF-8 -t "
+                              "ISO-8859-1//TRANSLIT converts the file, spelling it with other letters",
+                              static_cast<unsigned>(code));
+            c = static_cast<char>(code);
+            p += n - 1;
+        } else if (c == '\\') {
             p++;
             int byte;
             switch (*p) {
@@ -455,7 +494,14 @@ int read_rule_text(const char *path, rule_list *list, text_extras *extras)
             line[--len] = '\0';
         if (len > 0 && line[len - 1] == '\r')
             line[--len] = '\0';
-        if (parse_line(&r, line, static_cast<size_t>(len)))
+        // Editors that save UTF-8 may put a byte order mark first.
+        char *text = line;
+        constexpr size_t bom = sizeof UTF8_BOM - 1;
+        if (r.line == 1 && strncmp(text, UTF8_BOM, bom) == 0) {
+            text += bom;
+            len -= static_cast<ssize_t>(bom);
+        }
+        if (parse_line(&r, text, static_cast<size_t>(len)))
             continue;
         report_line(r.file, r.line, "%s", r.why);
         if (r.out_of_memory)

@@ -112,12 +112,12 @@ std::string lookup_image()
 }
 
 // What a merge rewrites: area bytes that read as route -3, timetables other
-// than the compiler's (13 and 3 in one slot, the unused 40) and a control
-// byte in a name.
+// than the compiler's (13 and 3 in one slot, the unused 40); and control
+// bytes of both halves of ISO-8859-1 in names.
 std::string merge_changes()
 {
     image_writer img;
-    img.provider_name(1, "Tel\x01").add_number("5", 30).add_number("6", 100);
+    img.provider_name(1, "Tel\x01").provider_name(2, "Tel\x85").add_number("5", 30).add_number("6", 100);
     img.poke(image_writer::timetable_offset(13) + 16, 242).poke(image_writer::timetable_offset(3) + 47, 0);
     img.poke(image_writer::timetable_offset(40), 1);
     return img.bytes;
@@ -126,6 +126,18 @@ std::string merge_changes()
 const std::string CUT_SAMPLE_CHECK =
     "a.lcr: 6353 bytes, not 5892 + 21n: the last 20 bytes, too few for a record, are ignored\n"
     "a.lcr: child link for 112 leads to record 21, past the 21 records read: the image was cut, and lcrmerge refuses it\n";
+
+// A rule with route -3 stored with area 30 gets timetable 30 of its own.
+std::string own_timetable_image()
+{
+    image_writer img;
+    img.add_number("0998", 30);
+    for (size_t slot = 16; slot < 36; slot++)
+        img.poke(image_writer::timetable_offset(30) + slot, 242);
+    return img.bytes;
+}
+
+const std::string OWN_TIMETABLE_DUMP = dump_head() + "0998\t-3\t0\t30\ntimetable\t30\tprovider 0 \"\"; 08:00-18:00 route 2\n";
 
 // Besides that timetable, bytes the compiler never writes: an old name's
 // tail after provider 3's NUL, unused name slot 100 and reserved bytes.
@@ -186,16 +198,24 @@ std::vector<cli_case> cases()
          "",
          0},
         // An unused timetable's area byte reads as a number without
-        // timetable; the byte itself is shown, and build keeps it.
-        {"dump_stored_area", {"dump", "a.lcr"}, {{"a.lcr", image_of({{"5", 30}})}},
-         dump_head() + "5\t-3\t0\t30\n", "", 0},
-        {"build_stored_area", {"build", "in.txt", "out.lcr"}, {{"in.txt", "5\t-3\t0\t30\n"}}, "", "", 0, "out.lcr",
-         image_of({{"5", 30}})},
+        // timetable; the byte itself is shown, and build keeps it, and the
+        // timetable too: the text's way to give one rule a timetable.
+        {"dump_stored_area", {"dump", "a.lcr"}, {{"a.lcr", own_timetable_image()}}, OWN_TIMETABLE_DUMP, "", 0},
+        {"build_stored_area", {"build", "in.txt", "out.lcr"}, {{"in.txt", OWN_TIMETABLE_DUMP}}, "", "", 0, "out.lcr",
+         own_timetable_image()},
         {"dump_timetables_and_other_bytes", {"dump", "a.lcr"}, {{"a.lcr", odd_bytes_image()}}, ODD_BYTES_DUMP, "", 0},
+        // Control bytes of both halves of ISO-8859-1 are escaped, and so is
+        // a letter that a UTF-8 continuation byte follows, so that no name
+        // reads as UTF-8 (the A with a tilde and the currency sign would
+        // read as a-umlaut).
         {"dump_escapes_names",
          {"dump", "a.lcr"},
-         {{"a.lcr", image_writer().provider_name(1, "a\tb\\c\xf6").provider_name(2, "x\ny\x01\r").bytes}},
-         dump_head({{1, "a\\tb\\\\c\xf6"}, {2, "x\\ny\\x01\\r"}}),
+         {{"a.lcr", image_writer()
+                        .provider_name(1, "a\tb\\c\xf6")
+                        .provider_name(2, "x\ny\x01\r\x85")
+                        .provider_name(3, "\xc3\xa4\xc3")
+                        .bytes}},
+         dump_head({{1, "a\\tb\\\\c\xf6"}, {2, "x\\ny\\x01\\r\\x85"}, {3, "\\xc3\xa4\xc3"}}),
          "",
          0},
         {"dump_missing_file", {"dump", "nope.lcr"}, {}, "", "lcrtool: nope.lcr: No such file or directory\n", 2},
@@ -228,9 +248,23 @@ std::vector<cli_case> cases()
         {"build_from_standard_input", {"build", "-", "out.lcr"}, {}, "", "", 0, "out.lcr", image_writer().bytes},
         {"build_unescapes_names",
          {"build", "in.txt", "out.lcr"},
-         {{"in.txt", "provider\t1\ta\\tb\\\\c\\x7F\xf6\nprovider\t2\t lead and trail \n"}},
+         {{"in.txt", "provider\t1\ta\\tb\\\\c\\x7F\xf6\\x85\nprovider\t2\t lead and trail \n"
+                     "provider\t3\t\\xc3\xa4\xc3\n"}},
          "", "", 0, "out.lcr",
-         image_writer().provider_name(1, "a\tb\\c\x7f\xf6").provider_name(2, " lead and trail ").bytes},
+         image_writer()
+             .provider_name(1, "a\tb\\c\x7f\xf6\x85")
+             .provider_name(2, " lead and trail ")
+             .provider_name(3, "\xc3\xa4\xc3")
+             .bytes},
+        // A name typed in UTF-8 goes in as ISO-8859-1, its length counted
+        // in characters; one in ISO-8859-1 beside it stays as it is, and a
+        // UTF-8 editor's byte order mark is passed over.
+        {"build_utf8_name",
+         {"build", "in.txt", "out.lcr"},
+         {{"in.txt", "\xef\xbb\xbfprovider\t1\t\xc3\x84\xc3\x96\xc3\x9c\xc3\xa4\xc3\xb6\xc3\xbc\xc3\x9f\xc2\xae Telefon 123\n"
+                     "provider\t2\tGr\xe4" "fin\n"}},
+         "", "", 0, "out.lcr",
+         image_writer().provider_name(1, "\xc4\xd6\xdc\xe4\xf6\xfc\xdf\xae Telefon 123").provider_name(2, "Gr\xe4" "fin").bytes},
         {"build_route_unset_as_provider",
          {"build", "in.txt", "out.lcr"}, {{"in.txt", "19\t-1\t2\t12\n"}},
          "", "", 0, "out.lcr", image_of({{"19", 12}})},
@@ -248,9 +282,10 @@ std::vector<cli_case> cases()
                 build_error(static_cast<int>(full.size()) + 3,
                             "Telefon locate tree too large: this rule and 1 more after it by number do not fit "
                             "in the 499 trie records")),
-        dropped("bad_digits_drop_their_rules", "provider\t0\tX\nx5\t1\t0\n13\t1\t0\n3\xf6\t1\t0\n12a\t1\t0\n",
+        dropped("bad_digits_drop_their_rules", "provider\t0\tX\nx5\t1\t0\n13\t1\t0\n3\xf6\t1\t0\n12a\t1\t0\n1\x85\t1\t0\n",
                 build_error(2, "Illegal number digit = 78 ('x')") + build_error(4, "Illegal number digit = f6 ('\xf6')") +
-                    build_error(5, "Illegal number digit = 61 ('a')")),
+                    build_error(5, "Illegal number digit = 61 ('a')") +
+                    build_error(6, "Illegal number digit = 85 ('\\x85')")),
         dropped("duplicates_keep_the_first_line", "0301\t3\t0\n110\t-2\t0\n0301\t2\t0\n0301\t3\t0\t4\n",
                 build_error(3, "duplikate Entry for number 0301 with different Areas (first on line 1)") +
                     build_error(4, "duplikate Entry for number 0301 (first on line 1)")),
@@ -288,6 +323,9 @@ std::vector<cli_case> cases()
         refused("provider_without_number", "provider\n", build_error(1, "a provider line needs a provider number 0 to 9")),
         refused("name_too_long", "provider\t1\t123456789012345678901\n",
                 build_error(1, "provider name longer than 20 characters")),
+        refused("utf8_name_beyond_latin1", "provider\t1\tGr\xc3\xa4" "fin \xc5\x81\n",
+                build_error(1, "provider name is UTF-8 and holds U+0141, which ISO-8859-1 lacks; iconv -f UTF-8 -t "
+                               "ISO-8859-1//TRANSLIT converts the file, spelling it with other letters")),
         refused("unknown_escape", "provider\t1\ta\\qb\n", build_error(1, "unknown escape '\\q' in provider name")),
         refused("short_hex_escape", "provider\t1\ta\\x4\n", build_error(1, "\\x in a provider name needs two hex digits")),
         refused("nul_escape", "provider\t1\ta\\x00\n", build_error(1, "a provider name cannot hold \\x00")),
@@ -399,7 +437,8 @@ std::vector<cli_case> cases()
          "a.lcr: timetable 3 differs in 1 of 48 slots: a merge writes route 2 in all of them\n"
          "a.lcr: timetable 13 differs in 1 of 48 slots: a merge writes provider 3 in all of them\n"
          "a.lcr: timetable 40 has non-zero bytes in 1 of 48 slots: a merge writes it as zeros\n"
-         "a.lcr: provider 1's name holds byte 0x01, which is not printable ISO-8859-1\n",
+         "a.lcr: provider 1's name holds byte 0x01, which is not printable ISO-8859-1\n"
+         "a.lcr: provider 2's name holds byte 0x85, which is not printable ISO-8859-1\n",
          "", 1},
         {"check_without_image", {"check"}, {}, "", USAGE, 2},
 

@@ -36,10 +36,15 @@ int area_of(const rule &r)
     return r.provider ? 10 + r.provider : 0;
 }
 
+// A name as dump writes it: besides the control bytes of both halves of
+// ISO-8859-1, a byte from 0xC0 up before one from 0x80 to 0xBF is escaped,
+// so that no name reads as UTF-8.
 std::string escaped(const std::string &name)
 {
     std::string out;
-    for (unsigned char c : name) {
+    for (size_t i = 0; i < name.size(); i++) {
+        auto c = static_cast<unsigned char>(name[i]);
+        auto next = static_cast<unsigned char>(i + 1 < name.size() ? name[i + 1] : 0);
         if (c == '\\')
             out += "\\\\";
         else if (c == '\t')
@@ -48,7 +53,7 @@ std::string escaped(const std::string &name)
             out += "\\n";
         else if (c == '\r')
             out += "\\r";
-        else if (c < 0x20 || c == 0x7f) {
+        else if (c < 0x20 || (c >= 0x7f && c < 0xa0) || (c >= 0xc0 && next >= 0x80 && next < 0xc0)) {
             char hex[8];
             snprintf(hex, sizeof hex, "\\x%02x", c);
             out += hex;
