@@ -37,8 +37,9 @@ inline constexpr unsigned MINUTES_PER_SLOT = 24 * 60 / LCR_TIME_SLOTS;
 inline constexpr char RULE_HEADER[] = "number\troute\tprovider\tarea";
 
 // ISO-8859-1 prints every byte but the control codes of its two halves,
-// 0x00 to 0x1F and 0x7F to 0x9F. dump escapes the others in a name, check
-// reports them, and build spells a bad digit with an escape.
+// 0x00 to 0x1F and 0x7F to 0x9F. A name byte that is not printable is
+// escaped by dump and reported by check, and build spells such a byte as
+// an escape where it names a bad digit.
 inline constexpr bool name_byte_printable(uint8_t b)
 {
     return (b >= 0x20 && b < 0x7F) || b >= 0xA0;
