@@ -26,9 +26,9 @@ void keep_stored_areas(const rule_list *list, lcr_image_out *out)
 
 // The character of a bad digit as the line holds it; a byte that is not
 // printable as the \xHH that a provider name would spell it with.
-void spell_char(uint32_t code, char *text)
+void spell_char(uint8_t code, char *text)
 {
-    if (!name_byte_printable(static_cast<uint8_t>(code)))
+    if (!name_byte_printable(code))
         snprintf(text, 5, "\\x%02x", static_cast<unsigned>(code));
     else
         text[0] = static_cast<char>(code), text[1] = '\0';
@@ -44,7 +44,7 @@ void report_problem(const char *file, const rule_list *list, const lcr_problem *
     char ch[5];
     switch (p->kind) {
     case lcr_problem_kind::bad_digit:
-        spell_char(p->value, ch);
+        spell_char(static_cast<uint8_t>(p->value), ch);
         report_line(file, r.line, "Illegal number digit = %x ('%s')", value, ch);
         break;
     case lcr_problem_kind::duplicate:

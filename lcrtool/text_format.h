@@ -11,7 +11,8 @@
 // name_byte_printable rejects and for a byte that could start UTF-8) so that
 // every name fits on its line, shows no control byte on a terminal and comes
 // back byte for byte; other bytes, ISO-8859-1 letters included, stand as
-// they are. build takes a name typed in UTF-8 as such (see utf8_char).
+// they are. build takes a name typed in UTF-8 as such (is_utf8 in
+// text_reader.cpp).
 //
 // After the rules, dump prints a timetable line for each timetable whose 48
 // slots are not what the compiler writes there, and bytes lines for the

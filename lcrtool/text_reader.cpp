@@ -222,7 +222,8 @@ bool is_utf8(const char *text)
     return beyond_ascii;
 }
 
-// The highest character ISO-8859-1 has, each as the byte of its code.
+// ISO-8859-1 holds the characters U+0000 to U+00FF, each as the byte of
+// its code.
 constexpr int32_t LATIN1_LAST = 0xFF;
 
 // Reads a name: its escapes, and a name typed in UTF-8 (is_utf8) as the
