@@ -160,15 +160,15 @@ void print_losses(const loaded_image *current, const bool *kept, const lcr_image
     for (uint32_t k = 0; k < LCR_TIMETABLES; k++)
         if (timetable_loss(k, current->bytes + lcr_timetable_offset(k), out->buf + lcr_timetable_offset(k), text,
                            sizeof text))
-            printf("lose %s\n", text);
+            printf("lose timetable %u: %s\n", static_cast<unsigned>(k), text);
     for (const lcr_section &s : LCR_OTHER_SECTIONS) {
         unsigned differ = 0, first = 0;
         for (uint32_t at = s.offset + s.size; at-- > s.offset;)
             if (current->bytes[at] != out->buf[at])
                 differ++, first = at;
         if (differ)
-            printf("lose section %s: %u of its %u bytes differ from what a merge writes, the first at offset %u\n",
-                   s.name, differ, static_cast<unsigned>(s.size), first);
+            printf("lose section %s: bytes other than a merge writes: %u of %u, the first at offset %u\n", s.name,
+                   differ, static_cast<unsigned>(s.size), first);
     }
     const rule_list &rules = current->list;
     for (size_t i = 0; i < rules.count; i++) {
@@ -179,7 +179,7 @@ void print_losses(const loaded_image *current, const bool *kept, const lcr_image
         uint8_t written = out->buf[lcr_record_offset(record)];
         if (written == r.area)
             continue;
-        area_loss(r.number, r.area, r.route, written, text, sizeof text);
+        area_loss(r.area, r.route, written, text, sizeof text);
         printf("lose area %s: %s\n", r.number, text);
     }
 }
