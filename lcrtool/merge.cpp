@@ -60,27 +60,24 @@ bool same_rule(const tool_rule &a, const tool_rule &b)
 }
 
 // Why the merge removed rule `r`. The merge itself decided; this only
-// names the cause the modes give: in mode 2 the defaults' rule with the
-// same number and route (a loaded image holds each number once), in mode
-// 1 a provider other than 0 or the want of such a rule.
+// names the cause the modes give: in mode 1 a provider other than 0 or
+// the want of a defaults' rule with the same number and route, in mode 2
+// that rule (a loaded image holds each number once, so there is one).
 void print_drop_reason(int mode, const tool_rule &r, const rule_list *defaults)
 {
-    if (mode == 1 && r.provider != 0) {
-        printf("provider %d is not 0, so it matches no rule\n", static_cast<int>(r.provider));
+    if (mode == 1) {
+        if (r.provider != 0)
+            printf("provider %d is not 0, so it matches no rule\n", static_cast<int>(r.provider));
+        else
+            printf("the defaults have no rule with number %s and route %d\n", r.number, static_cast<int>(r.route));
         return;
     }
-    for (size_t i = 0; mode == 2 && i < defaults->count; i++) {
+    for (size_t i = 0; i < defaults->count; i++) {
         const tool_rule &d = defaults->rules[i];
-        if (strcmp(d.number, r.number) == 0 && d.route == r.route) {
+        if (strcmp(d.number, r.number) == 0 && d.route == r.route)
             printf("matches the defaults' rule %s %d %d\n", d.number, static_cast<int>(d.route),
                    static_cast<int>(d.provider));
-            return;
-        }
     }
-    if (mode == 1)
-        printf("the defaults have no rule with number %s and route %d\n", r.number, static_cast<int>(r.route));
-    else
-        printf("matches a rule of the defaults\n");
 }
 
 // The rules of the merged tree, in the order the compiler takes them.
@@ -119,36 +116,23 @@ size_t print_drops_and_adds(int mode, const rule_list *before, const rule_list *
     return count;
 }
 
-// Each problem that stops the compile or drops a rule, in the compiler's
-// words as build gives them, named by the rule's number.
+// Each problem that stops the compile or drops a rule, named by the
+// rule's number. Rule sets that the loader and the merge make hold digits
+// only, each number once, and the areas and providers the compiler has
+// timetables and names for, so the pool of trie records is the one
+// problem they meet; any other would be a fault of the merge, and is
+// named by its kind and value as the compiler reports them.
 void print_refusals(const compiled_rules *c, const rule_list *after)
 {
     for (size_t i = 0; i < c->count; i++) {
         const lcr_problem &p = c->problems[i];
-        auto value = static_cast<unsigned>(p.value);
         printf("refuse: %s: ", after->rules[p.rule].number);
-        switch (p.kind) {
-        case lcr_problem_kind::bad_digit:
-            printf("Illegal number digit = %x\n", value);
-            break;
-        case lcr_problem_kind::duplicate:
-            printf("duplikate Entry for number %s\n", after->rules[p.rule].number);
-            break;
-        case lcr_problem_kind::duplicate_other_area:
-            printf("duplikate Entry for number %s with different Areas\n", after->rules[p.rule].number);
-            break;
-        case lcr_problem_kind::tree_full:
+        if (p.kind == lcr_problem_kind::tree_full)
             printf("Telefon locate tree too large: it needs trie record %u, past the %u that lcrmerge's compiler holds\n",
-                   value, TRIE_MAX_NODES);
-            break;
-        case lcr_problem_kind::no_timetable:
-            printf("Area %u timetable does not exist (route %u)\n", value, value - 1);
-            break;
-        case lcr_problem_kind::missing_provider:
-            printf("Provider value %u does not exist (timetable %u, slot %u)\n", value,
-                   static_cast<unsigned>(p.area), static_cast<unsigned>(p.slot));
-            break;
-        }
+                   static_cast<unsigned>(p.value), TRIE_MAX_NODES);
+        else
+            printf("the compiler refuses it (problem %u, value %u)\n", static_cast<unsigned>(p.kind),
+                   static_cast<unsigned>(p.value));
     }
 }
 
@@ -190,7 +174,8 @@ int merge_loaded(int mode, merge_input *current, merge_input *defaults, const ch
     const rule_list *before = &current->img.list;
     int merged = mode == 1 ? clear_routes(current->tree, defaults->tree) : clear_routes2(current->tree, defaults->tree);
     rule_list after;
-    auto *kept = static_cast<bool *>(calloc(before->count + 1, sizeof(bool)));
+    // Every rule of CURRENT gets its entry, kept or not.
+    auto *kept = static_cast<bool *>(malloc(before->count + 1));
     compiled_rules c{};
     if (merged != 0 || !kept || rules_of_tree(current->tree, &after) != 0) {
         free(kept);
