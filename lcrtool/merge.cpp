@@ -80,7 +80,8 @@ void print_drop_reason(int mode, const tool_rule &r, const rule_list *defaults)
     }
 }
 
-// The rules of the merged tree, in the order the compiler takes them.
+// The rules of the merged tree, in the order the compiler takes them. -1
+// when memory runs out, with those taken until then in `list`.
 int rules_of_tree(lcr_node *tree, rule_list *list)
 {
     *list = rule_list{};
@@ -173,11 +174,12 @@ int merge_loaded(int mode, merge_input *current, merge_input *defaults, const ch
 {
     const rule_list *before = &current->img.list;
     int merged = mode == 1 ? clear_routes(current->tree, defaults->tree) : clear_routes2(current->tree, defaults->tree);
-    rule_list after;
+    rule_list after{};
     // Every rule of CURRENT gets its entry, kept or not.
     auto *kept = static_cast<bool *>(malloc(before->count + 1));
     compiled_rules c{};
     if (merged != 0 || !kept || rules_of_tree(current->tree, &after) != 0) {
+        rule_list_free(&after);
         free(kept);
         report_plain("out of memory");
         return EXIT_TROUBLE;
