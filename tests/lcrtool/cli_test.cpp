@@ -466,6 +466,11 @@ std::vector<cli_case> cases()
          {{"a.lcr", sample.substr(0, 6353)}, {"b.lcr", image_writer().version(2).bytes}},
          "refuse: a.lcr: cut short: the trie links past the 6353 bytes read\n"
          "refuse: b.lcr: not a version-3 lcr image (version word 2)\n", "", 1, "out.lcr"},
+        {"merge_output_folder_missing", {"merge", "1", "a.lcr", "b.lcr", "no/out.lcr"},
+         {{"a.lcr", MERGE_CURRENT}, {"b.lcr", MERGE_DEFAULTS}},
+         "drop 0302 -2 3: provider 3 is not 0, so it matches no rule\n"
+         "drop 0900 -3 0: the defaults have no rule with number 0900 and route -3\n",
+         "lcrtool: no/out.lcr: No such file or directory\n", 2, "no/out.lcr"},
         {"merge_mode_is_1_or_2", {"merge", "2abc", "a.lcr", "b.lcr", "out.lcr"},
          {{"a.lcr", MERGE_CURRENT}, {"b.lcr", MERGE_DEFAULTS}}, "",
          "lcrtool: mode '2abc' is neither 1 (keep the rules the defaults match) nor 2 (remove them, keep and add "
