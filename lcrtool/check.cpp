@@ -138,12 +138,13 @@ int check_mode2_pool(image_check *c, size_t rules, lcr_node *tree)
         return -1;
     // The rules mode 2 added stand after the table's own, which fit when
     // the table fits, so the pool drops only added ones then; the table's
-    // own that do not fit have findings of their own.
-    const char *added[3];
-    size_t count = 0, at = 0;
+    // own that do not fit have findings of their own. The numbers added
+    // are named as "110, 112, 19222".
+    char added[32] = "";
+    size_t at = 0;
     lcr_for_each_compiled_rule(lcr_find_sibling(tree, NODE_ROUTING), [&](const lcr_rule &r) {
-        if (at++ >= rules && count < 3)
-            added[count++] = r.number;
+        if (at++ >= rules && strlen(added) + strlen(r.number) + 3 < sizeof added)
+            strcat(strcat(added, *added ? ", " : ""), r.number);
         return true;
     });
     uint32_t drops = 0, needed = 0;
@@ -155,16 +156,13 @@ int check_mode2_pool(image_check *c, size_t rules, lcr_node *tree)
         }
     }
     compiled_rules_free(&compiled);
-    if (count == 0 || drops == 0)
+    if (!*added || drops == 0)
         return 0;
     // Each rule dropped needs a record of its own for its last digit.
     needed = std::max(needed, TRIE_MAX_NODES + drops);
-    char numbers[32];
-    snprintf(numbers, sizeof numbers, "%s%s%s%s%s", added[0], count == 3 ? ", " : "", count == 3 ? added[1] : "",
-             count > 1 ? " and " : "", count > 1 ? added[count - 1] : "");
     finding(c, "a mode-2 merge adds %s, and the trie then needs %s%u records, more than the %u that lcrmerge's "
                "compiler holds: a mode-2 merge refuses this table unless the defaults table removes rules",
-            numbers, drops > 1 ? "at least " : "", static_cast<unsigned>(needed), TRIE_MAX_NODES);
+            added, drops > 1 ? "at least " : "", static_cast<unsigned>(needed), TRIE_MAX_NODES);
     return 0;
 }
 

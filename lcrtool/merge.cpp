@@ -121,8 +121,7 @@ size_t print_drops_and_adds(int mode, const rule_list *before, const rule_list *
 // rule's number. Rule sets that the loader and the merge make hold digits
 // only, each number once, and the areas and providers the compiler has
 // timetables and names for, so the pool of trie records is the one
-// problem they meet; any other would be a fault of the merge, and is
-// named by its kind and value as the compiler reports them.
+// problem they meet; any other would be a fault of the merge.
 void print_refusals(const compiled_rules *c, const rule_list *after)
 {
     for (size_t i = 0; i < c->count; i++) {
@@ -132,8 +131,7 @@ void print_refusals(const compiled_rules *c, const rule_list *after)
             printf("Telefon locate tree too large: it needs trie record %u, past the %u that lcrmerge's compiler holds\n",
                    static_cast<unsigned>(p.value), TRIE_MAX_NODES);
         else
-            printf("the compiler refuses it (problem %u, value %u)\n", static_cast<unsigned>(p.kind),
-                   static_cast<unsigned>(p.value));
+            puts("the compiler refuses it");
     }
 }
 
@@ -152,8 +150,8 @@ void print_losses(const loaded_image *current, const bool *kept, const lcr_image
             if (current->bytes[at] != out->buf[at])
                 differ++, first = at;
         if (differ)
-            printf("lose section %s: bytes other than a merge writes: %u of %u, the first at offset %u\n", s.name,
-                   differ, static_cast<unsigned>(s.size), first);
+            printf("lose section %s: %u of %u bytes differ, the first at offset %u\n", s.name, differ,
+                   static_cast<unsigned>(s.size), first);
     }
     const rule_list &rules = current->list;
     for (size_t i = 0; i < rules.count; i++) {
@@ -178,14 +176,13 @@ int merge_loaded(int mode, merge_input *current, merge_input *defaults, const ch
     // Every rule of CURRENT gets its entry, kept or not.
     auto *kept = static_cast<bool *>(malloc(before->count + 1));
     compiled_rules c{};
-    if (merged != 0 || !kept || rules_of_tree(current->tree, &after) != 0) {
-        rule_list_free(&after);
-        free(kept);
-        report_plain("out of memory");
-        return EXIT_TROUBLE;
+    int status = EXIT_TROUBLE;
+    size_t count = 0;
+    if (merged == 0 && kept && rules_of_tree(current->tree, &after) == 0) {
+        count = print_drops_and_adds(mode, before, &after, &defaults->img.list, kept);
+        if (compile_tree(lcr_find_sibling(current->tree, NODE_ROUTING), &c) == 0)
+            status = EXIT_OK;
     }
-    size_t count = print_drops_and_adds(mode, before, &after, &defaults->img.list, kept);
-    int status = compile_tree(lcr_find_sibling(current->tree, NODE_ROUTING), &c) == 0 ? EXIT_OK : EXIT_TROUBLE;
     if (status != EXIT_OK) {
         report_plain("out of memory");
     } else if (c.result != 0 || c.dropped != 0) {
@@ -217,13 +214,11 @@ int lcrtool_merge(const char *mode_arg, const char *current_path, const char *de
     // only the two modes themselves are taken.
     int mode = strcmp(mode_arg, "1") == 0 ? 1 : strcmp(mode_arg, "2") == 0 ? 2 : 0;
     if (mode == 0) {
-        report_plain("mode '%s' is neither 1 (keep the rules the defaults match) nor 2 (remove them, keep and add "
-                     "110, 112 and 19222)",
-                     mode_arg);
+        report_plain("mode '%s' is not 1 or 2", mode_arg);
         return EXIT_TROUBLE;
     }
     if (output && strcmp(output, "-") == 0) {
-        report_plain("merge prints its lines on standard output: give OUTPUT as a file");
+        report_plain("merge writes no image to standard output");
         return EXIT_TROUBLE;
     }
     merge_input current{current_path, {}, nullptr, {}}, defaults{defaults_path, {}, nullptr, {}};
