@@ -11,6 +11,8 @@
 #include "image_format.h"
 #include "loaded_image.h"
 #include "loader.h"
+#include "losses.h"
+#include "merge.h"
 #include "messages.h"
 #include "text_format.h"
 
@@ -27,6 +29,7 @@ struct image_check {
     bool reached[MAX_RECORDS];
     // The number by which the walk first reached each record.
     char number[MAX_RECORDS][LCR_NUMBER_MAX_DIGITS + 1];
+    char text[128];  // the words of a finding shared with merge
 };
 
 __attribute__((format(printf, 2, 3))) void finding(image_check *c, const char *fmt, ...)
@@ -51,9 +54,10 @@ void walk(image_check *c, uint32_t record, uint32_t depth)
     uint8_t area = c->bytes[lcr_record_offset(record)];
     if (depth == 0 && area != AREA_NONE)
         finding(c, "the root record holds area byte %u, which no reader takes as a rule", area);
-    else if (area != AREA_NONE && area >= LCR_FIXED_TIMETABLES && area != AREA_NO_TIMETABLE)
-        finding(c, "%s has area byte %u, which reads as route -3: a merge writes it as %u", number, area,
-                AREA_NO_TIMETABLE);
+    else if (area != AREA_NONE && area >= LCR_FIXED_TIMETABLES && area != AREA_NO_TIMETABLE) {
+        area_loss(area, ROUTE_NO_TIMETABLE, AREA_NO_TIMETABLE, c->text, sizeof c->text);
+        finding(c, "%s has %s", number, c->text);
+    }
     const uint8_t *links = c->bytes + lcr_record_offset(record) + 1;
     for (uint32_t d = 0; d < 10; d++) {
         uint32_t child = lcr_child_link(links, d);
@@ -112,22 +116,64 @@ int check_trie_records(image_check *c, const rule_list *list)
     return 0;
 }
 
+// What a merge leaves of a table without rules, in either mode.
+void check_rules_left(image_check *c, const rule_list *list)
+{
+    if (list->count == 0)
+        finding(c, "holds no rule: a merge leaves no routing in mode 1, and only the emergency numbers "
+                   "110, 112 and 19222 in mode 2");
+}
+
+// Whether the trie still fits once mode 2 has added the emergency numbers
+// the table lacks. Against defaults without a rule, mode 2 removes nothing
+// and only adds them: the real merge and the real compiler then tell what
+// every mode-2 merge of this table faces unless its defaults remove rules.
+// The merge changes `tree`. -1 when memory runs out.
+int check_mode2_pool(image_check *c, size_t rules, lcr_node *tree)
+{
+    lcr_node *none = nullptr;
+    int merged = lcr_build_skeleton_routing(&none) ? clear_routes2(tree, none) : -1;
+    kelmar_free_list(none);
+    compiled_rules compiled;
+    if (merged != 0 || compile_tree(lcr_find_sibling(tree, NODE_ROUTING), &compiled) != 0)
+        return -1;
+    // The rules mode 2 added stand after the table's own, which fit when
+    // the table fits, so the pool drops only added ones then; the table's
+    // own that do not fit have findings of their own. The numbers added
+    // are named as "110, 112, 19222".
+    char added[32] = "";
+    size_t at = 0;
+    lcr_for_each_compiled_rule(lcr_find_sibling(tree, NODE_ROUTING), [&](const lcr_rule &r) {
+        if (at++ >= rules && strlen(added) + strlen(r.number) + 3 < sizeof added)
+            strcat(strcat(added, *added ? ", " : ""), r.number);
+        return true;
+    });
+    uint32_t drops = 0, needed = 0;
+    for (size_t i = 0; i < compiled.count; i++) {
+        const lcr_problem &p = compiled.problems[i];
+        if (p.kind == lcr_problem_kind::tree_full) {
+            drops++;
+            needed = std::max(needed, p.value);
+        }
+    }
+    compiled_rules_free(&compiled);
+    if (!*added || drops == 0)
+        return 0;
+    // Each rule dropped needs a record of its own for its last digit.
+    needed = std::max(needed, TRIE_MAX_NODES + drops);
+    finding(c, "a mode-2 merge adds %s, and the trie then needs %s%u records, more than the %u that lcrmerge's "
+               "compiler holds: a mode-2 merge refuses this table unless the defaults table removes rules",
+            added, drops > 1 ? "at least " : "", static_cast<unsigned>(needed), TRIE_MAX_NODES);
+    return 0;
+}
+
 void check_timetables(image_check *c)
 {
     for (uint32_t k = 0; k < LCR_TIMETABLES; k++) {
-        const uint8_t *table = c->bytes + lcr_timetable_offset(k);
-        uint8_t entry = lcr_compiled_timetable_entry(k);
-        auto differ = static_cast<uint32_t>(LCR_TIME_SLOTS - std::count(table, table + LCR_TIME_SLOTS, entry));
-        if (differ == 0)
-            continue;
-        if (k >= LCR_FIXED_TIMETABLES)
-            finding(c, "timetable %u has non-zero bytes in %u of %u slots: a merge writes it as zeros", k, differ, LCR_TIME_SLOTS);
-        else if (entry >= ROUTE_SLOT_BASE)
-            finding(c, "timetable %u differs in %u of %u slots: a merge writes route %d in all of them", k, differ,
-                    LCR_TIME_SLOTS, entry - ROUTE_SLOT_BASE);
-        else
-            finding(c, "timetable %u differs in %u of %u slots: a merge writes provider %u in all of them", k, differ,
-                    LCR_TIME_SLOTS, entry / 2u);
+        uint8_t written[LCR_TIME_SLOTS];
+        memset(written, lcr_compiled_timetable_entry(k), sizeof written);
+        if (timetable_loss(k, c->bytes + lcr_timetable_offset(k), written, c->text, sizeof c->text))
+            finding(c, "timetable %u %s", static_cast<unsigned>(k), c->text);
     }
 }
 
@@ -151,7 +197,8 @@ int check_file(const char *path)
     uint64_t past = 0;
     if (read_image(path, &img, &past) != 0)
         return EXIT_TROUBLE;
-    lcr_load_status status = load_read_image(&img);
+    lcr_node *tree = nullptr;
+    lcr_load_status status = load_read_image(&img, &tree);
     // A trie with joined branches, or cut short, is an image all the same:
     // the walk below says where they join or where it was cut.
     if (status != lcr_load_status::loaded && status != lcr_load_status::joined &&
@@ -160,7 +207,7 @@ int check_file(const char *path)
         loaded_image_free(&img);
         return EXIT_TROUBLE;
     }
-    image_check check{input_name(path), img.bytes, lcr_records_in(img.len), 0, {}, {}};
+    image_check check{input_name(path), img.bytes, lcr_records_in(img.len), 0, {}, {}, {}};
     image_check *c = &check;
     uint32_t partial = (img.len - LCR_OFF_TRIE) % LCR_TRIE_RECORD_SIZE;
     if (past == PAST_UNKNOWN)
@@ -173,6 +220,11 @@ int check_file(const char *path)
                 LCR_OFF_TRIE, LCR_TRIE_RECORD_SIZE, partial);
     check_records(c);
     bool whole = check_trie_records(c, &img.list) == 0;
+    if (tree) {
+        check_rules_left(c, &img.list);
+        whole = check_mode2_pool(c, img.list.count, tree) == 0 && whole;
+        kelmar_free_list(tree);
+    }
     if (!whole)
         report(input_name(path), "out of memory");
     check_timetables(c);

@@ -14,3 +14,7 @@ int lcrtool_lookup(const char *image, char *const *numbers, int count);
 // Prints, for each image, what the loader passes over in it without a word
 // and what a merge would change: one "FILE: finding" line each.
 int lcrtool_check(char *const *images, int count);
+// Prints what lcrmerge does with the two images in `mode` ("1" or "2"):
+// the rules it drops and adds, what the image loses, or why lcrmerge
+// refuses; with `output` (may be null) writes the image lcrmerge writes.
+int lcrtool_merge(const char *mode, const char *current, const char *defaults, const char *output);

@@ -39,16 +39,29 @@ void keep_problem(void *context, const lcr_problem &problem)
 int compile_rules(const rule_list *list, compiled_rules *c)
 {
     *c = compiled_rules{};
-    c->out.buf = static_cast<uint8_t *>(malloc(LCR_IMAGE_MAX));
-    c->problems = static_cast<lcr_problem *>(malloc((list->count + 1) * sizeof(lcr_problem)));
-    auto *scratch = static_cast<lcr_compile_scratch *>(malloc(sizeof(lcr_compile_scratch)));
     lcr_node *tree = nullptr;
-    const lcr_node *routing = c->out.buf && c->problems && scratch ? build_tree(list, &tree) : nullptr;
-    if (routing)
-        c->result = lcr_compile(routing, &c->out, scratch, {keep_problem, c}, &c->dropped);
+    const lcr_node *routing = build_tree(list, &tree);
+    int result = routing ? compile_tree(routing, c) : -1;
     kelmar_free_list(tree);
+    return result;
+}
+
+int compile_tree(const lcr_node *routing, compiled_rules *c)
+{
+    size_t rules = 0;
+    lcr_for_each_compiled_rule(routing, [&](const lcr_rule &) {
+        rules++;
+        return true;
+    });
+    *c = compiled_rules{};
+    c->out.buf = static_cast<uint8_t *>(malloc(LCR_IMAGE_MAX));
+    c->problems = static_cast<lcr_problem *>(malloc((rules + 1) * sizeof(lcr_problem)));
+    auto *scratch = static_cast<lcr_compile_scratch *>(malloc(sizeof(lcr_compile_scratch)));
+    bool room = c->out.buf && c->problems && scratch;
+    if (room)
+        c->result = lcr_compile(routing, &c->out, scratch, {keep_problem, c}, &c->dropped);
     free(scratch);
-    if (!routing) {
+    if (!room) {
         compiled_rules_free(c);
         return -1;
     }

@@ -1,5 +1,6 @@
-// A rule list through lcrmerge's compiler: the image it writes and what it
-// drops or refuses, as values that name the list's rules.
+// A rule list, or a rule set already in a tree, through lcrmerge's
+// compiler: the image it writes and what it drops or refuses, as values
+// that name the rules.
 #pragma once
 
 #include <cstddef>
@@ -21,4 +22,8 @@ struct compiled_rules {
 // Compiles the names and rules of `list`, in the list's order, as lcrmerge
 // compiles a rule set. 0; -1 when memory runs out, with nothing to free.
 int compile_rules(const rule_list *list, compiled_rules *c);
+// Compiles the rule set under `routing` as it stands, as lcrmerge's driver
+// compiles the merged one; `rule` of a problem is then the place of the
+// rule in lcr_for_each_compiled_rule's order. 0, or -1 as compile_rules.
+int compile_tree(const lcr_node *routing, compiled_rules *c);
 void compiled_rules_free(compiled_rules *c);

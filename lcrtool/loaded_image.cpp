@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -88,27 +89,33 @@ size_t trie_longest_rule(const uint8_t *bytes, uint32_t len, const char *number,
     return found;
 }
 
-void report_load_failure(const char *path, lcr_load_status status, const loaded_image *img)
+void load_failure_reason(lcr_load_status status, const loaded_image *img, char *text, size_t size)
 {
-    const char *file = input_name(path);
     auto len = static_cast<unsigned>(img->len);
     switch (status) {
     case lcr_load_status::bad_version:
-        report(file, "not a version-3 lcr image (version word %u)", static_cast<unsigned>(get_le32(img->bytes)));
+        snprintf(text, size, "not a version-3 lcr image (version word %u)", static_cast<unsigned>(get_le32(img->bytes)));
         break;
     case lcr_load_status::too_short:
-        report(file, "too short for an lcr image (%u bytes)", len);
+        snprintf(text, size, "too short for an lcr image (%u bytes)", len);
         break;
     case lcr_load_status::joined:
-        report(file, "not a valid version-3 lcr image");
+        snprintf(text, size, "not a valid version-3 lcr image");
         break;
     case lcr_load_status::cut:
-        report(file, "cut short: the trie links past the %u bytes read", len);
+        snprintf(text, size, "cut short: the trie links past the %u bytes read", len);
         break;
     default:
-        report(file, "out of memory");
+        snprintf(text, size, "out of memory");
         break;
     }
+}
+
+void report_load_failure(const char *path, lcr_load_status status, const loaded_image *img)
+{
+    char why[80];
+    load_failure_reason(status, img, why, sizeof why);
+    report(input_name(path), "%s", why);
 }
 
 int read_image(const char *path, loaded_image *img, uint64_t *past)
@@ -136,7 +143,7 @@ int read_image(const char *path, loaded_image *img, uint64_t *past)
     return 0;
 }
 
-lcr_load_status load_read_image(loaded_image *img)
+lcr_load_status load_read_image(loaded_image *img, lcr_node **keep)
 {
     lcr_node *tree = nullptr;
     lcr_node *routing = lcr_build_skeleton_routing(&tree);
@@ -148,6 +155,12 @@ lcr_load_status load_read_image(loaded_image *img)
         lcr_read_provider_names(routing, img->list.names);
     if (collector.out_of_memory)
         status = lcr_load_status::out_of_memory;
+    if (keep && status == lcr_load_status::loaded) {
+        *keep = tree;
+        return status;
+    }
+    if (keep)
+        *keep = nullptr;
     kelmar_free_list(tree);
     return status;
 }

@@ -2,6 +2,7 @@
 // project's loader, and the rule set the loader makes of those same bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "image_format.h"
@@ -29,8 +30,14 @@ int load_image(const char *path, loaded_image *img);
 // PAST_UNKNOWN when there is one more byte.
 inline constexpr uint64_t PAST_UNKNOWN = UINT64_MAX;
 int read_image(const char *path, loaded_image *img, uint64_t *past);
-// Loads the bytes read into img->list; reports nothing.
-lcr_load_status load_read_image(loaded_image *img);
+// Loads the bytes read into img->list; reports nothing. With `tree`, a
+// loaded rule set is also kept as the loader made it, in the list at
+// *tree, for the caller to free with kelmar_free_list; *tree is null
+// otherwise.
+lcr_load_status load_read_image(loaded_image *img, lcr_node **tree = nullptr);
+// Why a load of the bytes in `img` failed, without the file's name, into
+// `text`: the words of load_image's message.
+void load_failure_reason(lcr_load_status status, const loaded_image *img, char *text, size_t size);
 // The message for a load of the bytes in `img` that failed, as load_image
 // gives it.
 void report_load_failure(const char *path, lcr_load_status status, const loaded_image *img);

@@ -1,6 +1,6 @@
 // lcrtool: shows what an lcr image holds, builds one from text, compares
-// two, finds the rule a dialled number meets, and checks that an image is
-// whole and sound.
+// two, finds the rule a dialled number meets, checks that an image is
+// whole and sound, and tells what lcrmerge does with two images.
 #include <cstdio>
 #include <cstring>
 
@@ -15,13 +15,14 @@ const char USAGE[] =
     "       lcrtool diff IMAGE_A IMAGE_B\n"
     "       lcrtool lookup IMAGE NUMBER...\n"
     "       lcrtool check IMAGE...\n"
+    "       lcrtool merge MODE CURRENT DEFAULTS [OUTPUT]\n"
     "A file named - is standard input, and the IMAGE that build writes standard output.\n";
 
 // The commands, so that a wrong command is told apart from a known one
 // given the wrong number of arguments.
 bool is_command(const char *name)
 {
-    static const char *const commands[] = {"dump", "build", "diff", "lookup", "check", "-h", "--help"};
+    static const char *const commands[] = {"dump", "build", "diff", "lookup", "check", "merge", "-h", "--help"};
     for (const char *c : commands)
         if (strcmp(name, c) == 0)
             return true;
@@ -47,6 +48,8 @@ int main(int argc, char **argv)
         return lcrtool_lookup(argv[2], argv + 3, argc - 3);
     if (argc >= 3 && strcmp(command, "check") == 0)
         return lcrtool_check(argv + 2, argc - 2);
+    if ((argc == 5 || argc == 6) && strcmp(command, "merge") == 0)
+        return lcrtool_merge(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : nullptr);
     if (argc > 1 && !is_command(command))
         report_plain("unknown command '%s'", command);
     fputs(USAGE, stderr);

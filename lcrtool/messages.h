@@ -10,6 +10,7 @@ inline constexpr int EXIT_REJECTED = 1;   // build: the text's rules refused
 inline constexpr int EXIT_DIFFERENT = 1;  // diff: the rule sets differ
 inline constexpr int EXIT_NO_RULE = 1;    // lookup: a number met no rule
 inline constexpr int EXIT_FINDINGS = 1;   // check: an image has findings
+inline constexpr int EXIT_REFUSED = 1;    // merge: lcrmerge would write nothing
 inline constexpr int EXIT_TROUBLE = 2;    // a file unreadable or unwritable, bad usage
 
 // "lcrtool: reason\n", for trouble that is no file's
