@@ -25,15 +25,15 @@ syslog=$(command -v logger)
 
 # say MESSAGE: one line on standard error and in the system log.
 say() {
-    echo "$tag: $*" >&2
+    printf '%s\n' "$tag: $*" >&2
     if [ -n "$syslog" ]; then logger -t $tag -- "$*"; fi
 }
 
 # relay TEXT: another program's lines, passed on in the same way.
 relay() {
     [ -n "$1" ] || return 0
-    echo "$1" >&2
-    if [ -n "$syslog" ]; then echo "$1" | logger -t $tag; fi
+    printf '%s\n' "$1" >&2
+    if [ -n "$syslog" ]; then printf '%s\n' "$1" | logger -t $tag; fi
 }
 
 if [ $# -lt 2 ] || [ $# -gt 3 ]; then
@@ -110,7 +110,7 @@ if [ $status -eq 126 ] || [ $status -eq 127 ]; then
     relay "$errors"
     exit 1
 fi
-if [ $status -ne 0 ] || echo "$errors" | grep -q 'MTD Erase failure'; then
+if [ $status -ne 0 ] || printf '%s\n' "$errors" | grep -q 'MTD Erase failure'; then
     say "$dev: the erase failed (flash_erase exit status $status);" \
         "the partition may hold old and new data"
     relay "$errors"

@@ -34,14 +34,14 @@ syslog=$(command -v logger)
 
 # say MESSAGE: one line on standard error and in the system log.
 say() {
-    echo "$tag: $*" >&2
+    printf '%s\n' "$tag: $*" >&2
     if [ -n "$syslog" ]; then logger -t $tag -- "$*"; fi
 }
 
 # say_lines TEXT: each line of TEXT as a message of its own.
 say_lines() {
     [ -n "$1" ] || return 0
-    echo "$1" | while IFS= read -r line; do say "$line"; done
+    printf '%s\n' "$1" | while IFS= read -r line; do say "$line"; done
 }
 
 # findings [PREFIX]: lcrtool check's findings on NEW, if it had any.
@@ -86,12 +86,12 @@ done
 # run here.
 plan=$(lcrtool merge "$mode" "$new" "$defaults" 2>&1)
 planned=$?
-result=$(echo "$plan" | grep '^result: ')
+result=$(printf '%s\n' "$plan" | grep '^result: ')
 case $planned in
     0) [ -n "$result" ] ;;
     1)
         say "lcrmerge $mode would refuse $new; $table keeps the old table"
-        say_lines "$(echo "$plan" | grep '^refuse: ')"
+        say_lines "$(printf '%s\n' "$plan" | grep '^refuse: ')"
         exit 2
         ;;
     2)
@@ -110,7 +110,7 @@ esac || {
 note=
 [ $accept = yes ] && note="note: "
 lost=no
-timetables=$(echo "$plan" | grep '^lose timetable ')
+timetables=$(printf '%s\n' "$plan" | grep '^lose timetable ')
 if [ -n "$timetables" ]; then
     say "${note}the merge of $new loses time-of-day routing:"
     say_lines "$timetables"
