@@ -54,8 +54,8 @@ void walk(image_check *c, uint32_t record, uint32_t depth)
     if (depth == 0 && area != AREA_NONE)
         finding(c, "the root record holds area byte %u, which no reader takes as a rule", area);
     else if (area != AREA_NONE && area >= LCR_FIXED_TIMETABLES && area != AREA_NO_TIMETABLE) {
-        area_loss(number, area, ROUTE_NO_TIMETABLE, AREA_NO_TIMETABLE, c->text, sizeof c->text);
-        finding(c, "%s", c->text);
+        area_loss(area, ROUTE_NO_TIMETABLE, AREA_NO_TIMETABLE, c->text, sizeof c->text);
+        finding(c, "%s has %s", number, c->text);
     }
     const uint8_t *links = c->bytes + lcr_record_offset(record) + 1;
     for (uint32_t d = 0; d < 10; d++) {
@@ -174,7 +174,7 @@ void check_timetables(image_check *c)
         uint8_t written[LCR_TIME_SLOTS];
         memset(written, lcr_compiled_timetable_entry(k), sizeof written);
         if (timetable_loss(k, c->bytes + lcr_timetable_offset(k), written, c->text, sizeof c->text))
-            finding(c, "%s", c->text);
+            finding(c, "timetable %u %s", static_cast<unsigned>(k), c->text);
     }
 }
 

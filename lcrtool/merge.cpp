@@ -60,30 +60,28 @@ bool same_rule(const tool_rule &a, const tool_rule &b)
 }
 
 // Why the merge removed rule `r`. The merge itself decided; this only
-// names the cause the modes give: in mode 2 the defaults' rule with the
-// same number and route (a loaded image holds each number once), in mode
-// 1 a provider other than 0 or the want of such a rule.
+// names the cause the modes give: in mode 1 a provider other than 0 or
+// the want of a defaults' rule with the same number and route, in mode 2
+// that rule (a loaded image holds each number once, so there is one).
 void print_drop_reason(int mode, const tool_rule &r, const rule_list *defaults)
 {
-    if (mode == 1 && r.provider != 0) {
-        printf("provider %d is not 0, so it matches no rule\n", static_cast<int>(r.provider));
+    if (mode == 1) {
+        if (r.provider != 0)
+            printf("provider %d is not 0, so it matches no rule\n", static_cast<int>(r.provider));
+        else
+            printf("the defaults have no rule with number %s and route %d\n", r.number, static_cast<int>(r.route));
         return;
     }
-    for (size_t i = 0; mode == 2 && i < defaults->count; i++) {
+    for (size_t i = 0; i < defaults->count; i++) {
         const tool_rule &d = defaults->rules[i];
-        if (strcmp(d.number, r.number) == 0 && d.route == r.route) {
+        if (strcmp(d.number, r.number) == 0 && d.route == r.route)
             printf("matches the defaults' rule %s %d %d\n", d.number, static_cast<int>(d.route),
                    static_cast<int>(d.provider));
-            return;
-        }
     }
-    if (mode == 1)
-        printf("the defaults have no rule with number %s and route %d\n", r.number, static_cast<int>(r.route));
-    else
-        printf("matches a rule of the defaults\n");
 }
 
-// The rules of the merged tree, in the order the compiler takes them.
+// The rules of the merged tree, in the order the compiler takes them. -1
+// when memory runs out, with those taken until then in `list`.
 int rules_of_tree(lcr_node *tree, rule_list *list)
 {
     *list = rule_list{};
@@ -119,36 +117,23 @@ size_t print_drops_and_adds(int mode, const rule_list *before, const rule_list *
     return count;
 }
 
-// Each problem that stops the compile or drops a rule, in the compiler's
-// words as build gives them, named by the rule's number.
+// Each problem that stops the compile or drops a rule, named by the
+// rule's number. Rule sets that the loader and the merge make hold digits
+// only, each number once, and the areas and providers the compiler has
+// timetables and names for, so the pool of trie records is the one
+// problem they meet; any other would be a fault of the merge, and is
+// named by its kind and value as the compiler reports them.
 void print_refusals(const compiled_rules *c, const rule_list *after)
 {
     for (size_t i = 0; i < c->count; i++) {
         const lcr_problem &p = c->problems[i];
-        auto value = static_cast<unsigned>(p.value);
         printf("refuse: %s: ", after->rules[p.rule].number);
-        switch (p.kind) {
-        case lcr_problem_kind::bad_digit:
-            printf("Illegal number digit = %x\n", value);
-            break;
-        case lcr_problem_kind::duplicate:
-            printf("duplikate Entry for number %s\n", after->rules[p.rule].number);
-            break;
-        case lcr_problem_kind::duplicate_other_area:
-            printf("duplikate Entry for number %s with different Areas\n", after->rules[p.rule].number);
-            break;
-        case lcr_problem_kind::tree_full:
+        if (p.kind == lcr_problem_kind::tree_full)
             printf("Telefon locate tree too large: it needs trie record %u, past the %u that lcrmerge's compiler holds\n",
-                   value, TRIE_MAX_NODES);
-            break;
-        case lcr_problem_kind::no_timetable:
-            printf("Area %u timetable does not exist (route %u)\n", value, value - 1);
-            break;
-        case lcr_problem_kind::missing_provider:
-            printf("Provider value %u does not exist (timetable %u, slot %u)\n", value,
-                   static_cast<unsigned>(p.area), static_cast<unsigned>(p.slot));
-            break;
-        }
+                   static_cast<unsigned>(p.value), TRIE_MAX_NODES);
+        else
+            printf("the compiler refuses it (problem %u, value %u)\n", static_cast<unsigned>(p.kind),
+                   static_cast<unsigned>(p.value));
     }
 }
 
@@ -160,15 +145,15 @@ void print_losses(const loaded_image *current, const bool *kept, const lcr_image
     for (uint32_t k = 0; k < LCR_TIMETABLES; k++)
         if (timetable_loss(k, current->bytes + lcr_timetable_offset(k), out->buf + lcr_timetable_offset(k), text,
                            sizeof text))
-            printf("lose %s\n", text);
+            printf("lose timetable %u: %s\n", static_cast<unsigned>(k), text);
     for (const lcr_section &s : LCR_OTHER_SECTIONS) {
         unsigned differ = 0, first = 0;
         for (uint32_t at = s.offset + s.size; at-- > s.offset;)
             if (current->bytes[at] != out->buf[at])
                 differ++, first = at;
         if (differ)
-            printf("lose section %s: %u of its %u bytes differ from what a merge writes, the first at offset %u\n",
-                   s.name, differ, static_cast<unsigned>(s.size), first);
+            printf("lose section %s: bytes other than a merge writes: %u of %u, the first at offset %u\n", s.name,
+                   differ, static_cast<unsigned>(s.size), first);
     }
     const rule_list &rules = current->list;
     for (size_t i = 0; i < rules.count; i++) {
@@ -179,7 +164,7 @@ void print_losses(const loaded_image *current, const bool *kept, const lcr_image
         uint8_t written = out->buf[lcr_record_offset(record)];
         if (written == r.area)
             continue;
-        area_loss(r.number, r.area, r.route, written, text, sizeof text);
+        area_loss(r.area, r.route, written, text, sizeof text);
         printf("lose area %s: %s\n", r.number, text);
     }
 }
@@ -189,10 +174,12 @@ int merge_loaded(int mode, merge_input *current, merge_input *defaults, const ch
 {
     const rule_list *before = &current->img.list;
     int merged = mode == 1 ? clear_routes(current->tree, defaults->tree) : clear_routes2(current->tree, defaults->tree);
-    rule_list after;
-    auto *kept = static_cast<bool *>(calloc(before->count + 1, sizeof(bool)));
+    rule_list after{};
+    // Every rule of CURRENT gets its entry, kept or not.
+    auto *kept = static_cast<bool *>(malloc(before->count + 1));
     compiled_rules c{};
     if (merged != 0 || !kept || rules_of_tree(current->tree, &after) != 0) {
+        rule_list_free(&after);
         free(kept);
         report_plain("out of memory");
         return EXIT_TROUBLE;

@@ -23,7 +23,8 @@ echo "burnimg: mtd.bin holds the image without its tail, then 0xFF to 256 KiB"
 echo
 
 # lcrmerge: both modes on the sample images in samples/ (their rules are in
-# the .txt files beside them). `lcrtool diff` shows what each mode took out of
+# the .txt files beside them). `lcrtool merge` tells beforehand what each mode
+# drops and adds and why, `lcrtool diff` shows afterwards what it took out of
 # the current table (-) and what it added (+); the numbers left are checked.
 lcrmerge=$(pwd)/$bin/lcrmerge/lcrmerge
 lcrtool=$(pwd)/$bin/lcrtool/lcrtool
@@ -31,6 +32,8 @@ cp samples/current.lcr samples/current_default.lcr "$work/"
 expect_1="0180 0301 040 110 112"
 expect_2="00 01801 0302 089 0900 110 112 19222"
 for mode in 1 2; do
+    echo "\$ lcrtool merge $mode current.lcr current_default.lcr"
+    (cd "$work" && "$lcrtool" merge "$mode" current.lcr current_default.lcr)
     echo "\$ lcrmerge $mode current.lcr current_default.lcr merged$mode.lcr"
     (cd "$work" && "$lcrmerge" "$mode" current.lcr current_default.lcr "merged$mode.lcr")
     echo "\$ lcrtool diff current.lcr merged$mode.lcr"

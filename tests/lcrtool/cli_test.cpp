@@ -18,6 +18,7 @@ const std::string USAGE =
     "       lcrtool diff IMAGE_A IMAGE_B\n"
     "       lcrtool lookup IMAGE NUMBER...\n"
     "       lcrtool check IMAGE...\n"
+    "       lcrtool merge MODE CURRENT DEFAULTS [OUTPUT]\n"
     "A file named - is standard input, and the IMAGE that build writes standard output.\n";
 
 struct cli_case {
@@ -142,6 +143,25 @@ const std::string ODD_BYTES_DUMP =
     "0180\t-3\t0\t64\n01801\t5\t0\t6\n0302\t-2\t3\t13\n040\t-2\t0\t0\n12345678901234567890\t0\t0\t1\n"
     "timetable\t13\tprovider 3 \"Arcor\"; 08:00-18:00 route 2; 23:00-24:00 entry 7\n"
     "bytes\t77\t58\nbytes\t1104\tee\nbytes\t2644\t01\nbytes\t2819\t80\n";
+
+// Of a table whose trie fills the pool, with or without rules past it.
+const std::string MODE2_PAST_THE_POOL =
+    "a mode-2 merge adds 110, 112 and 19222, and the trie then needs at least 504 records, more than the 499 "
+    "that lcrmerge's compiler holds: a mode-2 merge refuses this table unless the defaults table removes rules\n";
+
+// The worked example of the merge modes: 0301 (route 2) and 110 match the
+// defaults; 0302 has provider 3 and 0900 no rule in the defaults.
+const std::string MERGE_CURRENT = image_of({{"0301", 3}, {"0302", 13}, {"110", 0}, {"0900", 64}});
+const std::string MERGE_DEFAULTS = image_of({{"0301", 3}, {"0302", 13}, {"110", 0}, {"0800", 2}});
+
+// Besides merge_changes(), a reserved byte that is not zero.
+std::string merge_losses()
+{
+    image_writer img;
+    img.bytes = merge_changes();
+    img.poke(2644, 7);
+    return img.bytes;
+}
 
 // A build with rules the compiler would drop or refuse, each reported with
 // its line: no image short of them is written, and the old one stays.
@@ -385,13 +405,17 @@ std::vector<cli_case> cases()
          {{"a.lcr", TWO_RULES + "junk"}, {"b.lcr", route0_image(full) + std::string(100, 'x')}},
          "a.lcr: 5980 bytes, not 5892 + 21n: the last 4 bytes, too few for a record, are ignored\n"
          "b.lcr: 16471 bytes, more than the 16392 a reader takes: the 79 after them are ignored\n"
-         "b.lcr: records that no link reaches: 1, the first record 499\n",
+         "b.lcr: records that no link reaches: 1, the first record 499\n"
+         "b.lcr: " + MODE2_PAST_THE_POOL,
          "lcrtool: nope.lcr: No such file or directory\n",
          2},
         {"check_joined_trie", {"check", "a.lcr"}, {{"a.lcr", looping_trie()}},
          "a.lcr: record 1 is reached both as 1 and as 10: the loader refuses the image\n", "", 1},
         {"check_trie_past_the_pool", {"check", "a.lcr"}, {{"a.lcr", route0_image(numbers_needing(500))}},
-         "a.lcr: 0447 needs trie record 500, past the 499 that lcrmerge's compiler holds: a merge that keeps it fails\n",
+         "a.lcr: 0447 needs trie record 500, past the 499 that lcrmerge's compiler holds: a merge that keeps it fails\n"
+         "a.lcr: " + MODE2_PAST_THE_POOL,
+         "", 1},
+        {"check_mode2_past_the_pool", {"check", "a.lcr"}, {{"a.lcr", route0_image(full)}}, "a.lcr: " + MODE2_PAST_THE_POOL,
          "", 1},
         {"check_what_a_merge_changes", {"check", "a.lcr"}, {{"a.lcr", merge_changes()}},
          "a.lcr: 5 has area byte 30, which reads as route -3: a merge writes it as 64\n"
@@ -402,6 +426,58 @@ std::vector<cli_case> cases()
          "a.lcr: provider 1's name holds byte 0x01, which is not printable ISO-8859-1\n",
          "", 1},
         {"check_without_image", {"check"}, {}, "", USAGE, 2},
+
+        // merge: what lcrmerge does with two images, a line each, and its
+        // status; with OUTPUT the image it writes.
+        {"merge_mode1_keeps_what_matches", {"merge", "1", "a.lcr", "b.lcr"},
+         {{"a.lcr", MERGE_CURRENT}, {"b.lcr", MERGE_DEFAULTS}},
+         "drop 0302 -2 3: provider 3 is not 0, so it matches no rule\n"
+         "drop 0900 -3 0: the defaults have no rule with number 0900 and route -3\n"
+         "result: 2 of 4 rules kept, 0 added\n", "", 0},
+        {"merge_mode2_removes_what_matches", {"merge", "2", "a.lcr", "b.lcr", "out.lcr"},
+         {{"a.lcr", MERGE_CURRENT}, {"b.lcr", MERGE_DEFAULTS}, {"out.lcr", "old"}},
+         "drop 0301 2 0: matches the defaults' rule 0301 2 0\n"
+         "add 112 -2 0: an emergency number that mode 2 adds\n"
+         "add 19222 -2 0: an emergency number that mode 2 adds\n"
+         "result: 3 of 4 rules kept, 2 added\n", "", 0, "out.lcr",
+         image_of({{"0302", 13}, {"0900", 64}, {"110", 0}, {"112", 0}, {"19222", 0}})},
+        {"merge_names_what_is_lost", {"merge", "2", "a.lcr", "b.lcr"},
+         {{"a.lcr", merge_losses()}, {"b.lcr", image_writer().bytes}},
+         "add 110 -2 0: an emergency number that mode 2 adds\n"
+         "add 112 -2 0: an emergency number that mode 2 adds\n"
+         "add 19222 -2 0: an emergency number that mode 2 adds\n"
+         "lose timetable 3: differs in 1 of 48 slots: a merge writes route 2 in all of them\n"
+         "lose timetable 13: differs in 1 of 48 slots: a merge writes provider 3 in all of them\n"
+         "lose timetable 40: has non-zero bytes in 1 of 48 slots: a merge writes it as zeros\n"
+         "lose section reserved-block: bytes other than a merge writes: 1 of 48, the first at offset 2644\n"
+         "lose area 5: area byte 30, which reads as route -3: a merge writes it as 64\n"
+         "lose area 6: area byte 100, which reads as route -3: a merge writes it as 64\n"
+         "result: 2 of 2 rules kept, 3 added\n", "", 0},
+        {"merge_refused_by_the_pool", {"merge", "2", "a.lcr", "b.lcr", "out.lcr"},
+         {{"a.lcr", route0_image(full)}, {"b.lcr", image_writer().bytes}, {"out.lcr", "old"}},
+         "add 110 -2 0: an emergency number that mode 2 adds\n"
+         "add 112 -2 0: an emergency number that mode 2 adds\n"
+         "add 19222 -2 0: an emergency number that mode 2 adds\n"
+         "refuse: 110: Telefon locate tree too large: it needs trie record 502, past the 499 that lcrmerge's compiler holds\n"
+         "refuse: 112: Telefon locate tree too large: it needs trie record 502, past the 499 that lcrmerge's compiler holds\n"
+         "refuse: 19222: Telefon locate tree too large: it needs trie record 504, past the 499 that lcrmerge's compiler holds\n",
+         "", 1, "out.lcr", "old"},
+        {"merge_refused_load", {"merge", "1", "a.lcr", "b.lcr", "out.lcr"},
+         {{"a.lcr", sample.substr(0, 6353)}, {"b.lcr", image_writer().version(2).bytes}},
+         "refuse: a.lcr: cut short: the trie links past the 6353 bytes read\n"
+         "refuse: b.lcr: not a version-3 lcr image (version word 2)\n", "", 1, "out.lcr"},
+        {"merge_output_folder_missing", {"merge", "1", "a.lcr", "b.lcr", "no/out.lcr"},
+         {{"a.lcr", MERGE_CURRENT}, {"b.lcr", MERGE_DEFAULTS}},
+         "drop 0302 -2 3: provider 3 is not 0, so it matches no rule\n"
+         "drop 0900 -3 0: the defaults have no rule with number 0900 and route -3\n",
+         "lcrtool: no/out.lcr: No such file or directory\n", 2, "no/out.lcr"},
+        {"merge_mode_is_1_or_2", {"merge", "2abc", "a.lcr", "b.lcr", "out.lcr"},
+         {{"a.lcr", MERGE_CURRENT}, {"b.lcr", MERGE_DEFAULTS}}, "",
+         "lcrtool: mode '2abc' is neither 1 (keep the rules the defaults match) nor 2 (remove them, keep and add "
+         "110, 112 and 19222)\n", 2, "out.lcr"},
+        {"check_empty_table", {"check", "a.lcr"}, {{"a.lcr", image_writer().bytes}},
+         "a.lcr: holds no rule: a merge leaves no routing in mode 1, and only the emergency numbers 110, 112 and "
+         "19222 in mode 2\n", "", 1},
 
         {"diff_names_every_bad_file", {"diff", "a.lcr", "b.lcr"}, {{"b.lcr", image_writer().version(2).bytes}}, "",
          "lcrtool: a.lcr: No such file or directory\nlcrtool: b.lcr: not a version-3 lcr image (version word 2)\n", 2},

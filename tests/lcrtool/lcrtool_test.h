@@ -2,6 +2,10 @@
 // the text that dump prints from a readable description.
 #pragma once
 
+#include <dirent.h>
+
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,4 +31,29 @@ inline std::string dump_head(const std::map<int, std::string> &names = {})
         text += "provider\t" + std::to_string(p) + "\t" + (it == names.end() ? "" : it->second) + "\n";
     }
     return text + "number\troute\tprovider\tarea\n";
+}
+
+// Files below `dir`, in name order. readdir64 rather than std::filesystem:
+// a 32-bit build run under an emulator fails with plain readdir on file
+// systems whose folder offsets need 64 bits.
+inline void list_files(const std::string &dir, std::vector<std::string> *files)
+{
+    DIR *d = opendir(dir.c_str());
+    if (!d)
+        return;
+    std::vector<std::string> names;
+    while (dirent64 *e = readdir64(d))
+        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+            names.push_back(e->d_name);
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    for (const auto &name : names) {
+        std::string path = dir + "/" + name;
+        if (DIR *sub = opendir(path.c_str())) {
+            closedir(sub);
+            list_files(path, files);
+        } else {
+            files->push_back(path);
+        }
+    }
 }

@@ -2,7 +2,6 @@
 // that build wrote, the very same bytes: on random rule sets and on every
 // sample and fuzz-corpus image that loads. Of any image that loads, the
 // bytes before the trie come back too.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -219,31 +218,6 @@ bool round_trip_file(const std::string &path, const scratch_dir &dir)
     EXPECT_EQ(read_file(dir.file("b.lcr")), read_file(dir.file("a.lcr")));
     EXPECT_EQ(run_lcrtool({"diff", path, dir.file("a.lcr")}).exit_code, 0);
     return true;
-}
-
-// Files below `dir`, in name order. readdir64 rather than std::filesystem:
-// a 32-bit build run under an emulator fails with plain readdir on file
-// systems whose folder offsets need 64 bits.
-void list_files(const std::string &dir, std::vector<std::string> *files)
-{
-    DIR *d = opendir(dir.c_str());
-    if (!d)
-        return;
-    std::vector<std::string> names;
-    while (dirent64 *e = readdir64(d))
-        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-            names.push_back(e->d_name);
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    for (const auto &name : names) {
-        std::string path = dir + "/" + name;
-        if (DIR *sub = opendir(path.c_str())) {
-            closedir(sub);
-            list_files(path, files);
-        } else {
-            files->push_back(path);
-        }
-    }
 }
 
 // Round trips every file below `folder` of the source tree; the number of

@@ -154,6 +154,8 @@ TEST(ManPages, LcrtoolCommands)
             command = w.size() > 1 ? w[1] : "";
         else if (line.rfind(".I ", 0) == 0 && !command.empty())
             synopsis[command].push_back(w.at(0));
+        else if (line.rfind(".RI [ ", 0) == 0 && !command.empty())
+            synopsis[command].push_back("[" + w.at(1) + "]");  // an optional operand
     }
     for (auto &[cmd, operands] : synopsis)
         usage.try_emplace(cmd);  // the -h line has no operands to compare
