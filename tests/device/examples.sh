@@ -205,18 +205,18 @@ if command -v lcrmerge >/dev/null && command -v lcrtool >/dev/null; then
     lcrtool dump /img/current.lcr >/tmp/new.txt
     printf 'timetable\t3\troute 2; 08:00-18:00 provider 3\n' >>/tmp/new.txt
     lcrtool build /tmp/new.txt /tmp/new.lcr
-    timetable='timetable 3 differs in 20 of 48 slots: a merge writes route 2 in all of them'
+    differs='differs in 20 of 48 slots: a merge writes route 2 in all of them'
     table_refused "a table with time-of-day routing" 2 \
         "update-table: the merge of /tmp/new.lcr loses time-of-day routing:\n" \
-        "update-table: lose $timetable\n$losses"
+        "update-table: lose timetable 3: $differs\n$losses"
 
     example "update-table: --accept-losses merges a table with time-of-day routing" \
         update-table.sh --accept-losses 2 /tmp/new.lcr /img/current_default.lcr /tmp/table.lcr
     expect_status 0
     no_output
     expect_err "update-table: note: the merge of /tmp/new.lcr loses time-of-day routing:\n" \
-        "update-table: lose $timetable\n" \
-        "update-table: note: lcrtool check /tmp/new.lcr (exit status 1): /tmp/new.lcr: $timetable\n"
+        "update-table: lose timetable 3: $differs\n" \
+        "update-table: note: lcrtool check /tmp/new.lcr (exit status 1): /tmp/new.lcr: timetable 3 $differs\n"
     lcrmerge 2 /tmp/new.lcr /img/current_default.lcr /tmp/merged.lcr
     expect_table
     end_scenario
