@@ -14,7 +14,7 @@
 #     numbers of mode 2 needs more trie records than there are);
 #   - lose a time-of-day timetable (the merged table routes each rule the
 #     same way all day);
-#   - keep none of NEW's rules (mode 2 leaves the emergency numbers alone).
+#   - keep none of NEW's rules (in mode 2, only the emergency numbers stay).
 # --accept-losses merges a table that loses timetables or all its rules all
 # the same; a merge that would be refused stays refused. Where the merge
 # goes ahead, lcrtool check's findings on NEW (damage that lcrmerge passes
