@@ -10,20 +10,55 @@
 # first. burnimg -c repeats a comparison that fails for ever (a page that
 # will not program), so it runs under timeout, SECONDS long (default 300).
 #
+# Every argument and every program the update needs (flash_erase, timeout,
+# burnimg) is checked before the erase, which cannot be undone.
+#
 # burnimg's progress goes to standard output; each failure is told in words
-# on standard error. Exit status: 0 written and verified; 1 the image or the
-# partition is not fit (or has bad blocks), and nothing was touched; 2 the
-# erase failed; 3 burnimg failed or did not verify in time.
+# on standard error and, where the device has logger, in the system log
+# under the tag update-firmware. Exit status: 0 written and verified; 1 an
+# argument, a program, the image or the partition is not fit (or has bad
+# blocks), and nothing was touched; 2 the erase failed; 3 burnimg failed or
+# did not verify in time.
 
+tag=update-firmware
+syslog=$(command -v logger)
+
+# say MESSAGE: one line on standard error and in the system log.
 say() {
-    echo "update-firmware: $*" >&2
+    printf '%s\n' "$tag: $*" >&2
+    if [ -n "$syslog" ]; then logger -t $tag -- "$*"; fi
 }
 
-if [ $# -lt 2 ]; then
+# relay TEXT: another program's lines, passed on in the same way.
+relay() {
+    [ -n "$1" ] || return 0
+    printf '%s\n' "$1" >&2
+    if [ -n "$syslog" ]; then printf '%s\n' "$1" | logger -t $tag; fi
+}
+
+if [ $# -lt 2 ] || [ $# -gt 3 ]; then
     say "usage: update-firmware.sh IMAGE /dev/mtdN [SECONDS]"
     exit 1
 fi
-image=$1 dev=$2 limit=${3:-300}
+image=$1 dev=$2 limit=${3-300}
+
+# timeout takes fractions and units as well, 0 means no limit to it, and
+# busybox's timeout refuses a number past 32 bits: the limit is whole
+# seconds from 1 to 4294967295. (The test fails on a number past 64 bits.)
+case $limit in
+    '' | *[!0-9]*) false ;;
+    *) [ "$limit" -ge 1 ] 2>/dev/null && [ "$limit" -le 4294967295 ] ;;
+esac || {
+    say "$limit: not a whole number of seconds from 1 to 4294967295"
+    exit 1
+}
+
+for tool in flash_erase timeout burnimg; do
+    if ! command -v $tool >/dev/null; then
+        say "$tool: not found"
+        exit 1
+    fi
+done
 
 # The partition's size and the size of its write unit (a page on NAND, 1 on
 # the RAM device).
@@ -66,13 +101,19 @@ if [ "$bad" -ne 0 ]; then
 fi
 
 # flash_erase reports a block it cannot erase on standard error and goes on
-# with the next; its exit status stays 0 then.
+# with the next; its exit status stays 0 then. The shell's 126 and 127 say
+# that it never ran.
 errors=$(flash_erase -q "$dev" 0 0 2>&1 >/dev/null)
 status=$?
-if [ $status -ne 0 ] || echo "$errors" | grep -q 'MTD Erase failure'; then
+if [ $status -eq 126 ] || [ $status -eq 127 ]; then
+    say "flash_erase could not start (exit status $status); nothing was touched"
+    relay "$errors"
+    exit 1
+fi
+if [ $status -ne 0 ] || printf '%s\n' "$errors" | grep -q 'MTD Erase failure'; then
     say "$dev: the erase failed (flash_erase exit status $status);" \
         "the partition may hold old and new data"
-    echo "$errors" >&2
+    relay "$errors"
     exit 2
 fi
 
