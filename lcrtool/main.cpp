@@ -1,6 +1,6 @@
 // lcrtool: shows what an lcr image holds, builds one from text, compares
-// two, finds the rule a dialled number meets, and checks that an image is
-// whole and sound.
+// two, finds the rule a dialled number meets, draws the timetables, and
+// checks that an image is whole and sound.
 #include <cstdio>
 #include <cstring>
 
@@ -13,7 +13,8 @@ const char USAGE[] =
     "usage: lcrtool dump IMAGE\n"
     "       lcrtool build TEXT IMAGE\n"
     "       lcrtool diff IMAGE_A IMAGE_B\n"
-    "       lcrtool lookup IMAGE NUMBER...\n"
+    "       lcrtool lookup [--at HH:MM] IMAGE NUMBER...\n"
+    "       lcrtool timetables [--all] IMAGE\n"
     "       lcrtool check IMAGE...\n"
     "A file named - is standard input, and the IMAGE that build writes standard output.\n";
 
@@ -21,7 +22,7 @@ const char USAGE[] =
 // given the wrong number of arguments.
 bool is_command(const char *name)
 {
-    static const char *const commands[] = {"dump", "build", "diff", "lookup", "check", "-h", "--help"};
+    static const char *const commands[] = {"dump", "build", "diff", "lookup", "timetables", "check", "-h", "--help"};
     for (const char *c : commands)
         if (strcmp(name, c) == 0)
             return true;
@@ -43,8 +44,16 @@ int main(int argc, char **argv)
         return lcrtool_build(argv[2], argv[3]);
     if (argc == 4 && strcmp(command, "diff") == 0)
         return lcrtool_diff(argv[2], argv[3]);
-    if (argc >= 4 && strcmp(command, "lookup") == 0)
-        return lcrtool_lookup(argv[2], argv + 3, argc - 3);
+    // lookup's option comes first; an image file named --at is given as ./--at.
+    bool at = argc > 2 && strcmp(argv[2], "--at") == 0;
+    if (argc >= 4 && strcmp(command, "lookup") == 0 && !at)
+        return lcrtool_lookup(argv[2], argv + 3, argc - 3, nullptr);
+    if (argc >= 6 && strcmp(command, "lookup") == 0 && at)
+        return lcrtool_lookup(argv[4], argv + 5, argc - 5, argv[3]);
+    if (argc == 3 && strcmp(command, "timetables") == 0)
+        return lcrtool_timetables(argv[2], false);
+    if (argc == 4 && strcmp(command, "timetables") == 0 && strcmp(argv[2], "--all") == 0)
+        return lcrtool_timetables(argv[3], true);
     if (argc >= 3 && strcmp(command, "check") == 0)
         return lcrtool_check(argv + 2, argc - 2);
     if (argc > 1 && !is_command(command))
