@@ -44,16 +44,17 @@ int main(int argc, char **argv)
         return lcrtool_build(argv[2], argv[3]);
     if (argc == 4 && strcmp(command, "diff") == 0)
         return lcrtool_diff(argv[2], argv[3]);
-    // lookup's option comes first; an image file named --at is given as ./--at.
-    bool at = argc > 2 && strcmp(argv[2], "--at") == 0;
+    // An option comes before the image: an image file named like one is
+    // given as ./--at.
+    const char *option = argc > 2 ? argv[2] : "";
+    bool at = strcmp(option, "--at") == 0;
+    bool all = strcmp(option, "--all") == 0;
     if (argc >= 4 && strcmp(command, "lookup") == 0 && !at)
         return lcrtool_lookup(argv[2], argv + 3, argc - 3, nullptr);
     if (argc >= 6 && strcmp(command, "lookup") == 0 && at)
         return lcrtool_lookup(argv[4], argv + 5, argc - 5, argv[3]);
-    if (argc == 3 && strcmp(command, "timetables") == 0)
-        return lcrtool_timetables(argv[2], false);
-    if (argc == 4 && strcmp(command, "timetables") == 0 && strcmp(argv[2], "--all") == 0)
-        return lcrtool_timetables(argv[3], true);
+    if (argc == (all ? 4 : 3) && strcmp(command, "timetables") == 0)
+        return lcrtool_timetables(argv[all ? 3 : 2], all);
     if (argc >= 3 && strcmp(command, "check") == 0)
         return lcrtool_check(argv + 2, argc - 2);
     if (argc > 1 && !is_command(command))
