@@ -48,9 +48,10 @@ int time_slot(const char *text)
 void print_answer_at(const loaded_image *img, const tool_rule *rule, const char *at, int slot)
 {
     printf("\tat %s ", at);
-    if (rule->area < LCR_TIMETABLES)
-        print_timetable_entry(stdout, img->bytes[lcr_timetable_offset(rule->area) + static_cast<unsigned>(slot)], &img->list);
-    else
+    if (rule->area < LCR_TIMETABLES) {
+        const uint8_t *table = img->bytes + lcr_timetable_offset(rule->area);
+        print_timetable_entry(stdout, table[slot], &img->list);
+    } else
         fputs("none", stdout);
 }
 

@@ -44,8 +44,8 @@ int main(int argc, char **argv)
         return lcrtool_build(argv[2], argv[3]);
     if (argc == 4 && strcmp(command, "diff") == 0)
         return lcrtool_diff(argv[2], argv[3]);
-    // An option comes before the image: an image file named like one is
-    // given as ./--at.
+    // Options come before the image, so an image file named --at or --all
+    // is given as ./--at or ./--all.
     const char *option = argc > 2 ? argv[2] : "";
     bool at = strcmp(option, "--at") == 0;
     bool all = strcmp(option, "--all") == 0;
