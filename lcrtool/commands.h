@@ -9,8 +9,12 @@ int lcrtool_build(const char *text, const char *image);
 // Prints how the rule sets of two images differ.
 int lcrtool_diff(const char *image_a, const char *image_b);
 // Prints, for each number, the rule of its longest prefix in the image and
-// what that rule's timetable names.
-int lcrtool_lookup(const char *image, char *const *numbers, int count);
+// what that rule's timetable names; with `at` ("HH:MM", null for none),
+// also the answer at that time of day.
+int lcrtool_lookup(const char *image, char *const *numbers, int count, const char *at);
+// Draws each timetable that a rule uses or that holds other than what the
+// compiler writes (every one with `all`) as one line of half hours.
+int lcrtool_timetables(const char *image, bool all);
 // Prints, for each image, what the loader passes over in it without a word
 // and what a merge would change: one "FILE: finding" line each.
 int lcrtool_check(char *const *images, int count);

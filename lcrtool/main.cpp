@@ -1,6 +1,7 @@
 // lcrtool: shows what an lcr image holds, builds one from text, compares
-// two, finds the rule a dialled number meets, checks that an image is
-// whole and sound, and tells what lcrmerge does with two images.
+// two, finds the rule a dialled number meets, draws the timetables, checks
+// that an image is whole and sound, and tells what lcrmerge does with two
+// images.
 #include <cstdio>
 #include <cstring>
 
@@ -13,7 +14,8 @@ const char USAGE[] =
     "usage: lcrtool dump IMAGE\n"
     "       lcrtool build TEXT IMAGE\n"
     "       lcrtool diff IMAGE_A IMAGE_B\n"
-    "       lcrtool lookup IMAGE NUMBER...\n"
+    "       lcrtool lookup [--at HH:MM] IMAGE NUMBER...\n"
+    "       lcrtool timetables [--all] IMAGE\n"
     "       lcrtool check IMAGE...\n"
     "       lcrtool merge MODE CURRENT DEFAULTS [OUTPUT]\n"
     "A file named - is standard input, and the IMAGE that build writes standard output.\n";
@@ -22,7 +24,7 @@ const char USAGE[] =
 // given the wrong number of arguments.
 bool is_command(const char *name)
 {
-    static const char *const commands[] = {"dump", "build", "diff", "lookup", "check", "merge", "-h", "--help"};
+    static const char *const commands[] = {"dump", "build", "diff", "lookup", "timetables", "check", "merge", "-h", "--help"};
     for (const char *c : commands)
         if (strcmp(name, c) == 0)
             return true;
@@ -44,8 +46,17 @@ int main(int argc, char **argv)
         return lcrtool_build(argv[2], argv[3]);
     if (argc == 4 && strcmp(command, "diff") == 0)
         return lcrtool_diff(argv[2], argv[3]);
-    if (argc >= 4 && strcmp(command, "lookup") == 0)
-        return lcrtool_lookup(argv[2], argv + 3, argc - 3);
+    // Options come before the image, so an image file named --at or --all
+    // is given as ./--at or ./--all.
+    const char *option = argc > 2 ? argv[2] : "";
+    bool at = strcmp(option, "--at") == 0;
+    bool all = strcmp(option, "--all") == 0;
+    if (argc >= 4 && strcmp(command, "lookup") == 0 && !at)
+        return lcrtool_lookup(argv[2], argv + 3, argc - 3, nullptr);
+    if (argc >= 6 && strcmp(command, "lookup") == 0 && at)
+        return lcrtool_lookup(argv[4], argv + 5, argc - 5, argv[3]);
+    if (argc == (all ? 4 : 3) && strcmp(command, "timetables") == 0)
+        return lcrtool_timetables(argv[all ? 3 : 2], all);
     if (argc >= 3 && strcmp(command, "check") == 0)
         return lcrtool_check(argv + 2, argc - 2);
     if ((argc == 5 || argc == 6) && strcmp(command, "merge") == 0)

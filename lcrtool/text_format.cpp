@@ -87,17 +87,32 @@ void print_slot_time(FILE *out, unsigned slot)
 
 }  // namespace
 
-void print_timetable_entry(FILE *out, uint8_t entry, const rule_list *list)
+entry_kind timetable_entry_kind(uint8_t entry, unsigned *n)
 {
     unsigned value = entry;
     if (value >= ROUTE_SLOT_BASE && value < ROUTE_SLOT_BASE + ROUTE_COUNT) {
-        fprintf(out, "route %u", value - ROUTE_SLOT_BASE);
-    } else if (value % 2 == 0 && value / 2 < LCR_PROVIDER_COUNT) {
-        fprintf(out, "provider %u \"", value / 2);
-        print_escaped_name(out, list->names[value / 2]);
+        *n = value - ROUTE_SLOT_BASE;
+        return entry_kind::route;
+    }
+    if (value % 2 == 0 && value / 2 < LCR_PROVIDER_COUNT) {
+        *n = value / 2;
+        return entry_kind::provider;
+    }
+    *n = value;
+    return entry_kind::other;
+}
+
+void print_timetable_entry(FILE *out, uint8_t entry, const rule_list *list)
+{
+    unsigned n;
+    switch (timetable_entry_kind(entry, &n)) {
+    case entry_kind::route: fprintf(out, "route %u", n); break;
+    case entry_kind::provider:
+        fprintf(out, "provider %u \"", n);
+        print_escaped_name(out, list->names[n]);
         fputc('"', out);
-    } else {
-        fprintf(out, "entry %u", value);
+        break;
+    case entry_kind::other: fprintf(out, "entry %u", n); break;
     }
 }
 

@@ -70,6 +70,12 @@ void print_provider_line(FILE *out, int provider, const char *name);
 void print_rule_fields(FILE *out, const tool_rule *rule);
 void print_rule_line(FILE *out, const tool_rule *rule);
 
+// What a timetable entry names: a fixed route, one of the providers 0 to 9,
+// or neither (an odd or large provider value, or 250 to 255).
+enum class entry_kind { route, provider, other };
+// The kind of `entry`; `n` gets the route or provider number, or for other
+// entries the byte itself.
+entry_kind timetable_entry_kind(uint8_t entry, unsigned *n);
 // One timetable entry: "route R", "provider P "NAME"" with the name of
 // `list`, or "entry N" for a byte that is neither.
 void print_timetable_entry(FILE *out, uint8_t entry, const rule_list *list);

@@ -16,7 +16,8 @@ const std::string USAGE =
     "usage: lcrtool dump IMAGE\n"
     "       lcrtool build TEXT IMAGE\n"
     "       lcrtool diff IMAGE_A IMAGE_B\n"
-    "       lcrtool lookup IMAGE NUMBER...\n"
+    "       lcrtool lookup [--at HH:MM] IMAGE NUMBER...\n"
+    "       lcrtool timetables [--all] IMAGE\n"
     "       lcrtool check IMAGE...\n"
     "       lcrtool merge MODE CURRENT DEFAULTS [OUTPUT]\n"
     "A file named - is standard input, and the IMAGE that build writes standard output.\n";
@@ -122,6 +123,53 @@ std::string merge_changes()
     img.poke(image_writer::timetable_offset(13) + 16, 242).poke(image_writer::timetable_offset(3) + 47, 0);
     img.poke(image_writer::timetable_offset(40), 1);
     return img.bytes;
+}
+
+// Provider 3's timetable differs from the compiler's at 00:00 (route 2) and
+// at 23:30 (the odd provider value 7); the unused timetable 40 names route 2
+// at 10:00.
+std::string time_image()
+{
+    image_writer img;
+    img.provider_name(0, "Telco").provider_name(3, "Arcor").add_number("0302", 13).add_number("0180", 64);
+    img.poke(image_writer::timetable_offset(13), 242).poke(image_writer::timetable_offset(13) + 47, 7);
+    img.poke(image_writer::timetable_offset(40) + 20, 242);
+    return img.bytes;
+}
+
+const std::string RULER = "  00  02  04  06  08  10  12  14  16  18  20  22  24\n";
+
+// lookup --at on time_image() at `time`, where 0302 gets `answer`.
+cli_case lookup_at(const std::string &time, const std::string &answer)
+{
+    return {"lookup_at_" + time.substr(0, 2) + time.substr(3), {"lookup", "--at", time, "a.lcr", "0302", "0180", "9"},
+            {{"a.lcr", time_image()}},
+            "0302\t0302\t-2\t3\t13\tprovider 3 \"Arcor\"; 00:00-00:30 route 2; 23:30-24:00 entry 7\tat " + time + " " +
+                answer + "\n0180\t0180\t-3\t0\t64\tnone\tat " + time + " none\n9\t-\n",
+            "", 1};
+}
+
+// A time that lookup refuses before it reads the image.
+cli_case bad_time(const std::string &name, const std::string &time)
+{
+    return {"lookup_at_" + name, {"lookup", "--at", time, "nope.lcr", "0302"}, {}, "",
+            "lcrtool: " + time + ": not a time HH:MM from 00:00 to 23:59\n", 2};
+}
+
+// What timetables --all draws for an image without names or rules: every
+// timetable as the compiler writes it, one answer all day.
+std::string every_compiled_timetable()
+{
+    std::string out;
+    for (int k = 0; k < 64; k++) {
+        bool route = k >= 1 && k <= 10;
+        int n = route ? k - 1 : k > 10 && k < 20 ? k - 10 : 0;
+        char symbol = static_cast<char>((route ? '0' : 'a') + n);
+        out += (k ? "\ntimetable " : "timetable ") + std::to_string(k) + " used by no rule\n" + RULER + "  " +
+               std::string(48, symbol) + "\n  " + symbol + " = " +
+               (route ? "route " + std::to_string(n) : "provider " + std::to_string(n) + " \"\"") + "\n";
+    }
+    return out;
 }
 
 const std::string CUT_SAMPLE_CHECK =
@@ -431,8 +479,29 @@ std::vector<cli_case> cases()
          "lcrtool: a.lcr: not a version-3 lcr image (version word 4)\n", 2},
         {"lookup_without_number", {"lookup", "a.lcr"}, {{"a.lcr", lookup_image()}}, "", USAGE, 2},
         {"lookup_empty_number", {"lookup", "a.lcr", ""}, {{"a.lcr", lookup_image()}}, "", "lcrtool: empty number\n", 2},
+        // lookup --at: the answer of the time's half hour.
+        lookup_at("00:00", "route 2"),
+        lookup_at("00:29", "route 2"),
+        lookup_at("00:30", "provider 3 \"Arcor\""),
+        lookup_at("23:59", "entry 7"),
+        bad_time("24_00", "24:00"),
+        bad_time("7_5", "7:5"),
+        bad_time("12_60", "12:60"),
+        bad_time("x", "x"),
+        {"lookup_at_without_number", {"lookup", "--at", "12:00", "a.lcr"}, {{"a.lcr", time_image()}}, "", USAGE, 2},
         {"lookup_from_a_pipe", {"lookup", "-", "129"}, {}, "129\t12\t3\t0\t4\troute 3\n", "", 0, "",
          std::nullopt, TWO_RULES},
+
+        // timetables: those in use or not as compiled, or all of them.
+        {"timetables_in_use_or_changed", {"timetables", "a.lcr"}, {{"a.lcr", time_image()}},
+         "timetable 13 used by 0302\n" + RULER + "  2" + std::string(46, 'd') + "*\n" +
+             "  2 = route 2\n  d = provider 3 \"Arcor\"\n  * = entry 7\n\n"
+             "timetable 40 used by no rule\n" + RULER + "  " + std::string(20, 'a') + "2" + std::string(27, 'a') +
+             "\n  a = provider 0 \"Telco\"\n  2 = route 2\n",
+         "", 0},
+        {"timetables_all", {"timetables", "--all", "a.lcr"}, {{"a.lcr", image_writer().bytes}},
+         every_compiled_timetable(), "", 0},
+        {"timetables_missing_file", {"timetables", "nope.lcr"}, {}, "", "lcrtool: nope.lcr: No such file or directory\n", 2},
 
         // check: what the loader passes over or a merge changes, a line
         // each; every file is checked, and the worst outcome decides.

@@ -68,6 +68,21 @@ std::vector<std::string> section(const std::string &page, const std::string &nam
     return out;
 }
 
+// Words with an optional part in brackets joined into one, lower case:
+// "[--at", "HH:MM]" becomes "[--at hh:mm]", as .OP shows it.
+std::vector<std::string> operands_of(std::vector<std::string> w)
+{
+    std::vector<std::string> out;
+    for (auto &word : w) {
+        std::transform(word.begin(), word.end(), word.begin(), ::tolower);
+        if (!out.empty() && out.back()[0] == '[' && out.back().back() != ']')
+            out.back() += " " + word;
+        else
+            out.push_back(word);
+    }
+    return out;
+}
+
 // First word of every .TP tag in a section: the items it documents.
 std::set<std::string> tags(const std::string &page, const std::string &name)
 {
@@ -133,7 +148,8 @@ TEST(ManPages, LcrtoolCommands)
     run_result r = run_program(LCRTOOL_PATH, {"-h"});
     ASSERT_EQ(r.exit_code, 0);
     // "usage: lcrtool dump IMAGE" and "       lcrtool build TEXT IMAGE": the
-    // command and its operands, which the page writes in lower case.
+    // command and its operands, which the page writes in lower case, options
+    // with .OP.
     std::map<std::string, std::vector<std::string>> usage;
     for (const auto &line : lines_of(r.out)) {
         if (line.rfind("usage:", 0) != 0 && line.rfind(" ", 0) != 0)
@@ -141,10 +157,7 @@ TEST(ManPages, LcrtoolCommands)
         std::vector<std::string> w = words(line);
         auto tool = std::find(w.begin(), w.end(), "lcrtool");
         ASSERT_TRUE(tool != w.end() && tool + 1 != w.end()) << line;
-        std::vector<std::string> operands(tool + 2, w.end());
-        for (auto &op : operands)
-            std::transform(op.begin(), op.end(), op.begin(), ::tolower);
-        usage[tool[1]] = operands;
+        usage[tool[1]] = operands_of({tool + 2, w.end()});
     }
     std::map<std::string, std::vector<std::string>> synopsis;
     std::string command;
@@ -156,6 +169,8 @@ TEST(ManPages, LcrtoolCommands)
             synopsis[command].push_back(w.at(0));
         else if (line.rfind(".RI [ ", 0) == 0 && !command.empty())
             synopsis[command].push_back("[" + w.at(1) + "]");  // an optional operand
+        else if (line.rfind(".OP ", 0) == 0 && !command.empty())
+            synopsis[command].push_back(operands_of({"[" + w.at(0) + (w.size() > 1 ? " " + w[1] : "") + "]"}).at(0));
     }
     for (auto &[cmd, operands] : synopsis)
         usage.try_emplace(cmd);  // the -h line has no operands to compare
