@@ -156,19 +156,22 @@ stage_device_checks() {
     scripts/check-device-build.sh build/mipsel-release build/mips build/mipsel-uclibc build/mipsel-uclibc-static
 }
 # burnimg on a real flash device node: the static uClibc-ng device build,
-# run on an emulated MIPS Malta board with /dev/mtd0 (tests/device/run.sh
-# fetches the board's kernel and busybox into build/device-cache). Then, on
+# installed as a device image would hold it (the preset installs the update
+# scripts too), run on an emulated MIPS Malta board with /dev/mtd0
+# (tests/device/run.sh fetches the board's kernel and busybox into
+# build/device-cache); the update scripts run there as installed. Then, on
 # a second boot, a short campaign of power cuts under lcrmerge on UBIFS and
 # of kills and cuts from below on JFFS2 (bench/powercut.sh runs a long one).
 stage_device() {
-    local bin=build/mipsel-uclibc-static
+    local bin=build/mipsel-uclibc-static dest=$here/build/device-install
     need_pkgs cmake make uclibc-source g++-mipsel-linux-gnu qemu-system-mips qemu-user cpio &&
         scripts/build-uclibc.sh -q >/dev/null &&
         cmake --preset mipsel-uclibc-static --fresh >/dev/null &&
         cmake --build --preset mipsel-uclibc-static --target burnimg lcrmerge lcrtool &&
-        tests/device/run.sh --prepare --burnimg $bin/burnimg/burnimg --lcrmerge $bin/lcrmerge/lcrmerge \
-            --lcrtool $bin/lcrtool/lcrtool &&
-        tests/device/run.sh --burnimg $bin/burnimg/burnimg --lcrmerge $bin/lcrmerge/lcrmerge \
+        rm -rf "$dest" && DESTDIR=$dest cmake --install $bin --prefix /usr >/dev/null &&
+        tests/device/run.sh --prepare --burnimg "$dest/usr/bin/burnimg" --lcrmerge "$dest/usr/bin/lcrmerge" \
+            --lcrtool "$dest/usr/bin/lcrtool" --scripts "$dest/usr/sbin" &&
+        tests/device/run.sh --burnimg "$dest/usr/bin/burnimg" --lcrmerge "$dest/usr/bin/lcrmerge" \
             --powercut 3 --ubifs-cuts 1 --work build/device-powercut
 }
 

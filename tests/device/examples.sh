@@ -1,18 +1,23 @@
-# The update scripts of examples/ on the board, sourced by scenarios.sh
-# after nand.sh: each runs under busybox sh with the board's own programs,
-# and each case checks the exit status, the exact standard output and error,
-# and what the flash or the table holds afterwards.
+# The update scripts on the board, sourced by scenarios.sh after nand.sh:
+# each runs under busybox sh with the board's own programs, as
+# `cmake --install` put it into /usr/sbin (run.sh --scripts), and each case
+# checks the exit status, the exact standard output and error, and what the
+# flash or the table holds afterwards.
 #
-# Files: /examples/*.sh; /img/current.lcr and /img/current_default.lcr,
-# the sample tables.
+# Files: /img/current.lcr and /img/current_default.lcr, the sample tables.
 
-# example NAME SCRIPT ARG...: runs an example script; its output goes to
-# /tmp/out and /tmp/err, its exit status to $status.
+# example NAME SCRIPT ARG...: runs the update script whose source is
+# examples/SCRIPT by the name it is installed under (CMakeLists.txt); its
+# output goes to /tmp/out and /tmp/err, its exit status to $status.
 example() {
     scenario "$1"
-    script=$2
+    case $2 in
+        update-firmware.sh) script=burnimg-update-firmware ;;
+        update-table.sh) script=lcrmerge-update-table ;;
+        *) script=$2 ;;
+    esac
     shift 2
-    sh "/examples/$script" "$@" >/tmp/out 2>/tmp/err
+    "/usr/sbin/$script" "$@" >/tmp/out 2>/tmp/err
     status=$?
 }
 
