@@ -62,7 +62,7 @@ if(DEFINED BUILD_TESTING)
   endif()
   if(NOT devtools_tests STREQUAL "AUTO" AND NOT devtools_tests STREQUAL wanted)
     message(FATAL_ERROR "BUILD_TESTING=${BUILD_TESTING} and DEVTOOLS_TESTS=${DEVTOOLS_TESTS} disagree; "
-      "set one of them (BUILD_TESTING is the same switch)")
+      "give one of them, or both the same (cmake -U BUILD_TESTING drops a cached one)")
   endif()
   set(devtools_tests ${wanted})
   set(tests_switch BUILD_TESTING)
