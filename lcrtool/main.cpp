@@ -24,7 +24,7 @@ const char USAGE[] =
 // given the wrong number of arguments.
 bool is_command(const char *name)
 {
-    static const char *const commands[] = {"dump", "build", "diff", "lookup", "timetables", "check", "merge", "-h", "--help"};
+    static const char *const commands[] = {"dump", "build", "diff", "lookup", "timetables", "check", "merge", "-h", "--help", "-V", "--version"};
     for (const char *c : commands)
         if (strcmp(name, c) == 0)
             return true;
@@ -38,6 +38,11 @@ int main(int argc, char **argv)
     const char *command = argc > 1 ? argv[1] : "";
     if (argc == 2 && (strcmp(command, "-h") == 0 || strcmp(command, "--help") == 0)) {
         fputs(USAGE, stdout);
+        return finish_output();
+    }
+    // The package's version, from project() in CMakeLists.txt.
+    if (argc == 2 && (strcmp(command, "-V") == 0 || strcmp(command, "--version") == 0)) {
+        fputs("lcrtool " DEVTOOLS_VERSION "\n", stdout);
         return finish_output();
     }
     if (argc == 3 && strcmp(command, "dump") == 0)

@@ -40,50 +40,88 @@ stage_mips() {
     need_pkgs cmake make googletest g++-mips-linux-gnu qemu-user &&
         cmake --workflow --preset mips --fresh
 }
-# A packager's build: plain cmake with Debian's mipsel cross compiler, no
-# preset and no project option, then an install with DESTDIR as a
-# distribution's build system runs it. It installs exactly the two device
-# programs and their manuals, each program a 32-bit little-endian MIPS one
-# importing only allowed names; once more with DEVTOOLS_LCRTOOL=ON, which
-# adds lcrtool and its manual. Asking for the tests there, with no emulator
-# to run them, stops the configure with what to set.
+# A packager's builds: plain cmake, no preset, then an install with DESTDIR
+# as a distribution's build system runs it. Each configures without a
+# warning, builds no test (no test program, no GoogleTest), and installs
+# exactly its list of files, each program a 32-bit little-endian MIPS one
+# importing only allowed names:
+#   - Debian's mipsel cross compiler and no option: the two device
+#     programs, their manuals, the licence and the README;
+#   - DEVTOOLS_LCRTOOL=ON adds lcrtool and its manual; DEVTOOLS_UPDATE_SCRIPTS=ON
+#     adds the same and the update scripts in sbin, executable;
+#   - with an emulator set and no option the tests are on, and still no
+#     lcrtool is installed (only the installed programs are built);
+#   - a Buildroot-style build: a toolchain file, BUILD_TESTING=OFF,
+#     BUILD_SHARED_LIBS=OFF, make DESTDIR=... install;
+#   - natively with BUILD_TESTING=OFF: the three programs and no test.
+# Asking for the tests in a cross build with no emulator to run them stops
+# the configure with what to set.
 stage_package() {
-    need_pkgs cmake make g++-mipsel-linux-gnu || return 1
-    local want="usr/bin/burnimg usr/bin/lcrmerge usr/share/man/man1/burnimg.1 usr/share/man/man1/lcrmerge.1"
-    package_build build/package "$want" &&
-        package_build build/package-lcrtool "$want usr/bin/lcrtool usr/share/man/man1/lcrtool.1" -DDEVTOOLS_LCRTOOL=ON ||
+    need_pkgs cmake make g++ g++-mipsel-linux-gnu || return 1
+    local cross=(-DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=mips -DCMAKE_CXX_COMPILER=mipsel-linux-gnu-g++)
+    local want="usr/bin/burnimg usr/bin/lcrmerge usr/share/man/man1/burnimg.1 usr/share/man/man1/lcrmerge.1
+        usr/share/doc/devtools/LICENSE usr/share/doc/devtools/README.md"
+    local lcrtool="usr/bin/lcrtool usr/share/man/man1/lcrtool.1"
+    local scripts="usr/sbin/burnimg-update-firmware usr/sbin/lcrmerge-update-table"
+    package_build build/package "$want" "${cross[@]}" &&
+        package_build build/package-lcrtool "$want $lcrtool" "${cross[@]}" -DDEVTOOLS_LCRTOOL=ON &&
+        package_build build/package-scripts "$want $lcrtool $scripts" "${cross[@]}" -DDEVTOOLS_UPDATE_SCRIPTS=ON &&
+        package_targets="burnimg lcrmerge" package_build build/package-emulator "$want" "${cross[@]}" \
+            "-DCMAKE_CROSSCOMPILING_EMULATOR=qemu-mipsel;-L;/usr/mipsel-linux-gnu" &&
+        package_make=1 package_build build/package-buildroot "$want" \
+            -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchains/mipsel-linux-gnu.cmake" \
+            -DBUILD_TESTING=OFF -DBUILD_SHARED_LIBS=OFF &&
+        package_build build/package-host "$want $lcrtool" -DBUILD_TESTING=OFF ||
         return 1
+    [ -x build/package-scripts/destdir/usr/sbin/burnimg-update-firmware ] &&
+        [ -x build/package-scripts/destdir/usr/sbin/lcrmerge-update-table ] ||
+        { echo "build/package-scripts: the update scripts are not executable"; return 1; }
     rm -rf build/package-tests
-    if cmake -S . -B build/package-tests -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_CXX_COMPILER=mipsel-linux-gnu-g++ \
-        -DDEVTOOLS_TESTS=ON >build/package-tests.log 2>&1; then
-        echo "DEVTOOLS_TESTS=ON without an emulator configured"; return 1
+    if cmake -S . -B build/package-tests "${cross[@]}" -DBUILD_TESTING=ON >build/package-tests.log 2>&1; then
+        echo "BUILD_TESTING=ON without an emulator configured"; return 1
     fi
     # CMake wraps the message's lines.
     tr -s ' \n' ' ' <build/package-tests.log | grep -q 'set CMAKE_CROSSCOMPILING_EMULATOR' ||
         { tail -n 10 build/package-tests.log; return 1; }
-    echo "DEVTOOLS_TESTS=ON without an emulator: configure error naming CMAKE_CROSSCOMPILING_EMULATOR"
+    echo "BUILD_TESTING=ON without an emulator: configure error naming CMAKE_CROSSCOMPILING_EMULATOR"
 }
-package_build() {  # package_build BUILD_DIR "FILES" [CMAKE_OPTION...]
-    local build=$1 want=$2 dest=$1/destdir
+# package_build BUILD_DIR "FILES" [CMAKE_OPTION...]: package_targets names
+# the targets to build (default all), package_make=1 builds and installs
+# with make as Buildroot does.
+package_build() {
+    local build=$1 want=$2 dest=$here/$1/destdir
     shift 2
     rm -rf "$build"
-    cmake -S . -B "$build" -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=mips \
-        -DCMAKE_CXX_COMPILER=mipsel-linux-gnu-g++ -DCMAKE_BUILD_TYPE=MinSizeRel \
-        -DCMAKE_INSTALL_PREFIX=/usr "$@" >"$build.log" 2>&1 &&
-        cmake --build "$build" -j2 >>"$build.log" 2>&1 &&
-        DESTDIR="$here/$dest" cmake --install "$build" --strip >>"$build.log" 2>&1 ||
+    local built
+    if [ -n "${package_make:-}" ]; then
+        built=(make -C "$build" -j2 DESTDIR="$dest" install)
+    else
+        built=(cmake --build "$build" -j2 ${package_targets:+--target $package_targets})
+    fi
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_INSTALL_PREFIX=/usr "$@" >"$build.log" 2>&1 &&
+        "${built[@]}" >>"$build.log" 2>&1 &&
+        { [ -n "${package_make:-}" ] || DESTDIR="$dest" cmake --install "$build" --strip >>"$build.log" 2>&1; } ||
         { tail -n 20 "$build.log"; return 1; }
-    # No C compiler was looked for (CMake records one it found there), and
-    # one line says that the tests are off.
-    if ls "$build"/CMakeFiles/*/CMakeCCompiler.cmake >/dev/null 2>&1; then
+    # No warning (an option the project does not read, among others), no
+    # test program or GoogleTest library built, and with the tests off no C
+    # compiler looked for (CMake records one it found there; GoogleTest's
+    # sources want one).
+    if grep -q 'CMake Warning' "$build.log"; then
+        grep -A 5 'CMake Warning' "$build.log"; return 1
+    fi
+    local tests
+    tests=$(find "$build" -path '*/tests/*' ! -path '*/CMakeFiles/*' -type f \
+        \( -name '*.a' -o -name '*.so' -o -perm -u+x \) | head -n 3)
+    [ -z "$tests" ] || { echo "$build: built $tests"; return 1; }
+    if grep 'Tests off' "$build.log" && ls "$build"/CMakeFiles/*/CMakeCCompiler.cmake >/dev/null 2>&1; then
         echo "$build: a C compiler was looked for"; return 1
     fi
-    grep 'Tests off' "$build.log" || { echo "$build: no line says the tests are off"; return 1; }
     local got
     got=$(cd "$dest" && find . ! -type d | sed 's|^\./||' | sort | tr '\n' ' ')
     echo "$build installs: $got"
     [ "$got" = "$(echo $want | tr ' ' '\n' | sort | tr '\n' ' ')" ] ||
         { echo "$build: expected exactly: $want"; return 1; }
+    grep -qs 'CMAKE_CROSSCOMPILING "TRUE"' "$build"/CMakeFiles/*/CMakeSystem.cmake || return 0
     scripts/check-device-build.sh --installed "$build" "$dest"/usr/bin/*
 }
 # The device build proper, against uClibc-ng: the library is built once
@@ -118,19 +156,22 @@ stage_device_checks() {
     scripts/check-device-build.sh build/mipsel-release build/mips build/mipsel-uclibc build/mipsel-uclibc-static
 }
 # burnimg on a real flash device node: the static uClibc-ng device build,
-# run on an emulated MIPS Malta board with /dev/mtd0 (tests/device/run.sh
-# fetches the board's kernel and busybox into build/device-cache). Then, on
+# installed as a device image would hold it (the preset installs the update
+# scripts too), run on an emulated MIPS Malta board with /dev/mtd0
+# (tests/device/run.sh fetches the board's kernel and busybox into
+# build/device-cache); the update scripts run there as installed. Then, on
 # a second boot, a short campaign of power cuts under lcrmerge on UBIFS and
 # of kills and cuts from below on JFFS2 (bench/powercut.sh runs a long one).
 stage_device() {
-    local bin=build/mipsel-uclibc-static
+    local bin=build/mipsel-uclibc-static dest=$here/build/device-install
     need_pkgs cmake make uclibc-source g++-mipsel-linux-gnu qemu-system-mips qemu-user cpio &&
         scripts/build-uclibc.sh -q >/dev/null &&
         cmake --preset mipsel-uclibc-static --fresh >/dev/null &&
         cmake --build --preset mipsel-uclibc-static --target burnimg lcrmerge lcrtool &&
-        tests/device/run.sh --prepare --burnimg $bin/burnimg/burnimg --lcrmerge $bin/lcrmerge/lcrmerge \
-            --lcrtool $bin/lcrtool/lcrtool &&
-        tests/device/run.sh --burnimg $bin/burnimg/burnimg --lcrmerge $bin/lcrmerge/lcrmerge \
+        rm -rf "$dest" && DESTDIR=$dest cmake --install $bin --prefix /usr >/dev/null &&
+        tests/device/run.sh --prepare --burnimg "$dest/usr/bin/burnimg" --lcrmerge "$dest/usr/bin/lcrmerge" \
+            --lcrtool "$dest/usr/bin/lcrtool" --scripts "$dest/usr/sbin" &&
+        tests/device/run.sh --burnimg "$dest/usr/bin/burnimg" --lcrmerge "$dest/usr/bin/lcrmerge" \
             --powercut 3 --ubifs-cuts 1 --work build/device-powercut
 }
 

@@ -1,10 +1,10 @@
-# The update scripts of examples/ on the board, sourced by scenarios.sh
-# after nand.sh: each runs under busybox sh with the board's own programs,
-# and each case checks the exit status, the exact standard output and error,
-# and what the flash or the table holds afterwards.
+# The update scripts on the board, sourced by scenarios.sh after nand.sh:
+# each runs under busybox sh with the board's own programs, as
+# `cmake --install` put it into /usr/sbin (run.sh --scripts), and each case
+# checks the exit status, the exact standard output and error, and what the
+# flash or the table holds afterwards.
 #
-# Files: /examples/*.sh; /img/current.lcr and /img/current_default.lcr,
-# the sample tables.
+# Files: /img/current.lcr and /img/current_default.lcr, the sample tables.
 #
 # The scripts log each message to the system log as well, where the board
 # has logger: busybox's syslogd, where the board has it, writes that log to
@@ -12,13 +12,18 @@
 syslog=
 command -v syslogd >/dev/null && syslogd -O /tmp/syslog && syslog=/tmp/syslog
 
-# example NAME SCRIPT ARG...: runs an example script; its output goes to
-# /tmp/out and /tmp/err, its exit status to $status.
+# example NAME SCRIPT ARG...: runs the update script whose source is
+# examples/SCRIPT by the name it is installed under (CMakeLists.txt); its
+# output goes to /tmp/out and /tmp/err, its exit status to $status.
 example() {
     scenario "$1"
-    script=$2
+    case $2 in
+        update-firmware.sh) script=burnimg-update-firmware ;;
+        update-table.sh) script=lcrmerge-update-table ;;
+        *) script=$2 ;;
+    esac
     shift 2
-    sh "/examples/$script" "$@" >/tmp/out 2>/tmp/err
+    "/usr/sbin/$script" "$@" >/tmp/out 2>/tmp/err
     status=$?
 }
 

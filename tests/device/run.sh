@@ -8,7 +8,7 @@
 #   tests/device/run.sh [--prepare] [--skip-missing] [--burnimg FILE]
 #                       [--cache DIR] [--work DIR] [--timeout SECONDS]
 #                       [--bench RUNS] [--module NAME]... [--tool NAME]...
-#                       [--lcrmerge FILE] [--lcrtool FILE]
+#                       [--lcrmerge FILE] [--lcrtool FILE] [--scripts DIR]
 #                       [--powercut CUTS [--ubifs-cuts N] [--in-place CUTS]]
 #
 #   --prepare       fetch the mipsel kernel, busybox and mtd-utils (with the
@@ -30,8 +30,10 @@
 #   --tool NAME     put one more program of mtd-utils into the board
 #   --lcrmerge FILE, --lcrtool FILE
 #                   static mipsel programs for the board, which the table
-#                   update script of examples/ needs; without both, its
-#                   cases are skipped
+#                   update script needs; without both, its cases are skipped
+#   --scripts DIR   the update scripts as `cmake --install` puts them into
+#                   sbin (DEVTOOLS_UPDATE_SCRIPTS=ON), for the board's
+#                   /usr/sbin; without it, their cases are skipped
 #   --powercut CUTS run lcrmerge (the --lcrmerge FILE) through
 #                   CUTS power cuts per mechanism on UBIFS and JFFS2 instead
 #                   of the scenarios (powercut.sh); --ubifs-cuts N asks
@@ -43,7 +45,7 @@ set -u
 src=$(cd "$(dirname "$0")/../.." && pwd)
 here="$src/tests/device"
 
-prepare=0 skip_missing=0 burnimg="" lcrmerge="" lcrtool="" timeout=300 bench_runs=0
+prepare=0 skip_missing=0 burnimg="" lcrmerge="" lcrtool="" scripts="" timeout=300 bench_runs=0
 powercut=0 in_place=0 ubifs_cuts=""
 # The kernel modules (loaded by name with modprobe, which finds their
 # dependencies in modules.dep) and the mtd-utils programs the board carries.
@@ -58,6 +60,7 @@ while [ $# -gt 0 ]; do
         --burnimg) burnimg=$2; shift ;;
         --lcrmerge) lcrmerge=$2; shift ;;
         --lcrtool) lcrtool=$2; shift ;;
+        --scripts) scripts=$2; shift ;;
         --cache) cache=$2; shift ;;
         --work) work=$2; shift ;;
         --timeout) timeout=$2; shift ;;
@@ -251,13 +254,15 @@ if [ -n "$lcrmerge" ] && [ -n "$lcrtool" ]; then
     cp "$lcrmerge" "$root/bin/lcrmerge" && cp "$lcrtool" "$root/bin/lcrtool" &&
         chmod 755 "$root/bin/lcrmerge" "$root/bin/lcrtool" || exit 2
 fi
-mkdir -p "$root/examples" && cp "$src"/examples/*.sh "$root/examples/" || exit 2
+if [ -n "$scripts" ]; then
+    cp -p "$scripts"/* "$root/usr/sbin/" || exit 2
+fi
 cp "$here/init" "$root/init"
 cp "$here/$suite" "$root/$suite"
 cp "$here/nand.sh" "$here/examples.sh" "$root/"
 chmod 755 "$root/init"
-printf 'MTD_KIB=%s\nMTD_ERASE_KIB=%s\nNAND_ARGS="%s"\nSUITE=/%s\nRUNS=%s\n' \
-    "$mtd_kib" "$mtd_erase_kib" "$nand_args" "$suite" "$bench_runs" >"$root/suite.conf"
+printf 'MTD_KIB=%s\nMTD_ERASE_KIB=%s\nNAND_ARGS="%s"\nSUITE=/%s\nRUNS=%s\nSCRIPTS=%s\n' \
+    "$mtd_kib" "$mtd_erase_kib" "$nand_args" "$suite" "$bench_runs" "${scripts:+yes}" >"$root/suite.conf"
 if [ "$powercut" != 0 ]; then
     cp "$lcrmerge" "$root/bin/lcrmerge" && chmod 755 "$root/bin/lcrmerge" &&
         cp "$src/samples/current.lcr" "$root/img/a.lcr" &&

@@ -278,8 +278,12 @@ expect_output ''
 expect_device ff:262144
 end_scenario
 
-# The NAND flash, and the update scripts of examples/ on it.
+# The NAND flash, and the installed update scripts on it.
 . /nand.sh
-. /examples.sh
+if [ "$SCRIPTS" = yes ]; then
+    . /examples.sh
+else
+    echo "SKIP update scripts: not installed on the board (run.sh --scripts)"
+fi
 
 echo "device: $passed passed, $failed failed"

@@ -1,6 +1,7 @@
 // The manual pages and the programs agree: each page shows the usage text
 // its program prints and documents exactly the options, modes or commands
-// the program has; and man renders every page without a warning.
+// the program has, and the package's version; and man renders every page
+// without a warning.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +15,7 @@ namespace {
 
 std::string page_path(const std::string &name)
 {
-    return std::string(SOURCE_DIR) + "/man/" + name + ".1";
+    return std::string(MAN_DIR) + "/" + name + ".1";
 }
 
 std::vector<std::string> lines_of(const std::string &text)
@@ -180,7 +181,24 @@ TEST(ManPages, LcrtoolCommands)
     for (const auto &[cmd, operands] : usage)
         commands.insert(cmd);
     commands.insert("-h");
+    commands.insert("-V");
     EXPECT_EQ(tags("lcrtool", "COMMANDS"), commands);
+}
+
+// The version has one home, project() in CMakeLists.txt: lcrtool prints it
+// and every page carries it in its title line.
+TEST(ManPages, VersionFromProject)
+{
+    for (const char *option : {"-V", "--version"}) {
+        run_result r = run_program(LCRTOOL_PATH, {option});
+        EXPECT_EQ(r.out, "lcrtool " DEVTOOLS_VERSION "\n") << option;
+        EXPECT_EQ(r.exit_code, 0) << option;
+    }
+    for (const char *page : {"burnimg", "lcrmerge", "lcrtool"}) {
+        std::vector<std::string> title = words(lines_of(read_file(page_path(page))).at(0));
+        ASSERT_GE(title.size(), 5u) << page;
+        EXPECT_EQ(title[3] + " " + title[4], "devtools " DEVTOOLS_VERSION) << page;
+    }
 }
 
 class ManRender : public testing::TestWithParam<const char *> {};
