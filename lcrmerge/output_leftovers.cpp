@@ -27,8 +27,7 @@ struct dirent64_record {
     uint8_t type;
     char name[1];  // the name's first byte
 };
-constexpr size_t NAME_AT = offsetof(dirent64_record, name);
-static_assert(NAME_AT == 19);
+static_assert(offsetof(dirent64_record, name) == 19);
 
 // The clock ticks per second of /proc/<pid>/stat, the kernel's USER_HZ,
 // which Linux fixes at 100 for user space on MIPS, x86 and ARM alike.
@@ -126,14 +125,14 @@ void lcr_sweep_leftovers(int dir)
     long got;
     while ((got = syscall(SYS_getdents64, dir, buf, sizeof buf)) > 0) {
         for (long at = 0; at < got;) {
-            dirent64_record record;
-            memcpy(&record, buf + at, NAME_AT);
-            if (record.reclen == 0)
+            uint16_t len;
+            memcpy(&len, buf + at + offsetof(dirent64_record, reclen), sizeof len);
+            if (len == 0)
                 return;
-            const char *name = buf + at + NAME_AT;
+            const char *name = buf + at + offsetof(dirent64_record, name);
             if (is_leftover(dir, name))
                 unlinkat(dir, name, 0);
-            at += record.reclen;
+            at += len;
         }
     }
 }

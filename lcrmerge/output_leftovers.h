@@ -5,7 +5,7 @@
 
 // A replacement is named TEMP_PREFIX, the process id, '-' and the attempt
 // until the rename; the id tells a later run whether its writer still runs.
-constexpr char TEMP_PREFIX[] = ".lcrmerge-";
+inline constexpr char TEMP_PREFIX[] = ".lcrmerge-";
 
 // Removes the leftovers of cut-off runs from the folder open as `dir`. A
 // run that still goes on keeps its file. Nothing depends on it: a folder
