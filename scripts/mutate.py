@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Mutation probe: does the suite notice a small fault in the program code?
 
-Makes single-line faults (mutants) in the program files under burnimg/,
+Makes small faults (mutants) in the program files under burnimg/,
 lcrmerge/ and lcrtool/, one at a time: a comparison moved to its neighbour
 (< <=, > >=, == !=), a constant compared with == or != raised by one, && and
 || swapped, a returned 0, -1, 1, true or false changed, a + 1 or - 1 made
@@ -14,7 +14,7 @@ its reason. A mutant that does not build counts apart from the others.
 Each survivor is printed as FILE:LINE: OLD -> NEW, then a summary, overall
 and by folder. Exit status: 0 when nothing survived, 1 when something did,
 2 when the probe could not run (a usage error, a suite that fails without a
-mutant). Ctrl-C stops the run and puts the file back.
+mutant) or was stopped. Ctrl-C stops the run and puts the file back.
 """
 
 import argparse
@@ -193,6 +193,7 @@ def replacement(path, lines, index, a, b, new, kind, out, left=0):
 
 
 def line_sites(path, lines, codes, index, out):
+    """The operator, returned-constant and plus-one mutants of one line."""
     code = codes[index]
     if code.strip().startswith("static_assert"):
         return
@@ -418,7 +419,8 @@ def main():
         epilog="Faults: < <= > >= == != to the neighbour, the constant of == or != plus one,\n"
                "&& ||, a returned 0 -1 1 true false, + 1 - 1 to 2, a call statement dropped.\n"
                "Mutants listed in tests/mutants-equivalent.txt are skipped. Exit status 0\n"
-               "when none survived, 1 when some did, 2 when the probe could not run.\n"
+               "when none survived, 1 when some did, 2 when the probe could not run or\n"
+               "was stopped.\n"
                "A developer tool, not a CI stage: run it on the files you change, e.g.\n"
                "  scripts/mutate.py --files lcrmerge/output.cpp --count 20 --seed 1")
     parser.add_argument("--files", nargs="+", metavar="PATH", help="only these program files")
@@ -434,6 +436,8 @@ def main():
                         help="parallel build and test jobs (default 2)")
     parser.add_argument("--timeout", type=int, default=60, metavar="SECONDS",
                         help="time one test may take (default 60)")
+    parser.add_argument("--no-baseline", action="store_true",
+                        help="do not first check that both suites pass without a mutant")
     args = parser.parse_args()
 
     files = program_files()
@@ -466,6 +470,8 @@ def main():
         for build_dir, preset in ((args.build_dir, "dev"), (args.asan_build_dir, "asan")):
             if not configure(build_dir, preset):
                 return 2
+            if args.no_baseline:
+                continue
             print(f"{build_dir}: building and testing without a mutant first", file=sys.stderr, flush=True)
             outcome, how = suite(build_dir, args)
             if outcome != "passed":
@@ -479,7 +485,7 @@ def main():
     for s in sites:
         if s.key() in listed:
             skipped[s.folder()] += 1
-    results, started = [], time.monotonic()
+    results, started, stopped = [], time.monotonic(), False
     try:
         for n, mutant in enumerate(to_run, 1):
             begun = time.monotonic()
@@ -490,6 +496,7 @@ def main():
                   f"{time.monotonic() - begun:.0f} s]", file=sys.stderr, flush=True)
     except (KeyboardInterrupt, Stop):
         print(f"stopped after {len(results)} mutants; the file is back as it was", file=sys.stderr)
+        stopped = True
 
     survivors = [m for m, r in results if r == "survived"]
     if survivors:
@@ -502,7 +509,7 @@ def main():
     if results:
         spent = time.monotonic() - started
         print(f"time: {spent:.0f} s, {spent / len(results):.1f} s per mutant")
-    return 1 if survivors else 0
+    return 2 if stopped else 1 if survivors else 0
 
 
 if __name__ == "__main__":
