@@ -370,7 +370,8 @@ def suite(build_dir, args):
                        "-j", str(args.jobs), "--timeout", str(args.timeout)])
     if status == 0:
         return "passed", ""
-    m = re.search(r"Test\s+#\d+: (\S+) \.*\s*\*+(.*?)\s+[\d.]+ sec", out)
+    m = (re.search(r"tests FAILED:\s*\n\s*\d+ - (\S+) \((.*?)\)", out) or
+         re.search(r"Test\s+#\d+: (\S+) [^\n]*?\*\*\*(?!Skipped)([^\n]*?)\s+[\d.]+ sec", out))
     return "failed", f"{m.group(1)} ({m.group(2).strip()})" if m else "ctest failed"
 
 
@@ -485,17 +486,23 @@ def main():
     for s in sites:
         if s.key() in listed:
             skipped[s.folder()] += 1
-    results, started, stopped = [], time.monotonic(), False
+    results, spent, stopped = [], 0.0, False
     try:
         for n, mutant in enumerate(to_run, 1):
             begun = time.monotonic()
             outcome, how = try_mutant(mutant, args)
             results.append((mutant, outcome))
+            spent += time.monotonic() - begun
             text = {"killed": "killed", "built-not": "did not compile", "survived": "SURVIVED"}[outcome]
             print(f"[{n}/{len(to_run)}] {mutant}  [{text}{': ' + how if how else ''}, "
                   f"{time.monotonic() - begun:.0f} s]", file=sys.stderr, flush=True)
+        # Leaves the builds as the code stands, not as the last mutant had it,
+        # for whoever runs the suite next without building.
+        for build_dir in (args.build_dir, args.asan_build_dir):
+            run(["cmake", "--build", str(build_dir), "-j", str(args.jobs)])
     except (KeyboardInterrupt, Stop):
-        print(f"stopped after {len(results)} mutants; the file is back as it was", file=sys.stderr)
+        print(f"stopped after {len(results)} mutants; the file is back as it was (build it again "
+              "before running the suite)", file=sys.stderr)
         stopped = True
 
     survivors = [m for m, r in results if r == "survived"]
@@ -507,7 +514,6 @@ def main():
     for folder in sorted(skipped):
         print(summary(f"  {folder}", [r for m, r in results if m.folder() == folder], skipped[folder]))
     if results:
-        spent = time.monotonic() - started
         print(f"time: {spent:.0f} s, {spent / len(results):.1f} s per mutant")
     return 2 if stopped else 1 if survivors else 0
 
