@@ -14,7 +14,8 @@ its reason. A mutant that does not build counts apart from the others.
 Each survivor is printed as FILE:LINE: OLD -> NEW, then a summary, overall
 and by folder. Exit status: 0 when nothing survived, 1 when something did,
 2 when the probe could not run (a usage error, a suite that fails without a
-mutant) or was stopped. Ctrl-C stops the run and puts the file back.
+mutant) or was stopped. Ctrl-C stops the run and puts the file back. Leave
+the program files alone while it runs: it writes each back as it read it.
 """
 
 import argparse
