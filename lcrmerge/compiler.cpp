@@ -284,8 +284,7 @@ int compile_lcr(uint32_t *dropped)
     uint32_t count = 0;
     int result = lcr_compile(routing, &out, &driver_scratch, {lcr_print_problem, &trie_fault_printed}, &count);
     lcr_out_len = out.len;
-    if (dropped)
-        *dropped = count;
+    *dropped = count;
     return result;
 }
 

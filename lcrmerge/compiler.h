@@ -112,9 +112,9 @@ extern uint32_t lcr_out_len;
 
 // lcr_compile of the "Routing" node at `current_tree` into lcr_out_buf and
 // lcr_out_len, its problems printed by lcr_print_problem, the count of
-// dropped rules in *dropped when it is given. -1 without a "Routing" node,
-// with the image and *dropped as they were.
-int compile_lcr(uint32_t *dropped = nullptr);
+// dropped rules in *dropped. -1 without a "Routing" node, with the image
+// and *dropped as they were.
+int compile_lcr(uint32_t *dropped);
 
 // Copies len bytes to out->buf at pos and raises out->len to cover them.
 // Bytes that would pass LCR_IMAGE_MAX are dropped.

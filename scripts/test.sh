@@ -179,6 +179,7 @@ usage() {
     echo "usage: scripts/test.sh [STAGE...]"
     echo "Runs the named stages in the order given, or all of them in this order:"
     echo "  ${all_stages[*]}"
+    echo "Not a stage: scripts/mutate.py, the mutation probe, lists the small faults that no test notices."
 }
 
 stages=("$@")

@@ -1,0 +1,524 @@
+#!/usr/bin/env python3
+"""Mutation probe: does the suite notice a small fault in the program code?
+
+Makes small faults (mutants) in the program files under burnimg/,
+lcrmerge/ and lcrtool/, one at a time: a comparison moved to its neighbour
+(< <=, > >=, == !=), a constant compared with == or != raised by one, && and
+|| swapped, a returned 0, -1, 1, true or false changed, a + 1 or - 1 made
++ 2 or - 2, a call statement dropped. For each it rebuilds incrementally and
+runs the native suite, then, when that passes, the sanitizer suite, as CI
+does. A mutant that both suites pass survived: a missing test, dead code, or
+a change nobody can see, which tests/mutants-equivalent.txt then lists with
+its reason. A mutant that does not build counts apart from the others.
+
+Each survivor is printed as FILE:LINE: OLD -> NEW, then a summary, overall
+and by folder. Exit status: 0 when nothing survived, 1 when something did,
+2 when the probe could not run (a usage error, a suite that fails without a
+mutant) or was stopped. Ctrl-C stops the run and puts the file back. Leave
+the program files alone while it runs: it writes each back as it read it.
+"""
+
+import argparse
+import os
+import random
+import re
+import signal
+import subprocess
+import sys
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+FOLDERS = ("burnimg", "lcrmerge", "lcrtool")
+EQUIVALENTS = ROOT / "tests" / "mutants-equivalent.txt"
+
+COMPARISON = {"<": "<=", "<=": "<", ">": ">=", ">=": ">", "==": "!=", "!=": "=="}
+LOGICAL = {"&&": "||", "||": "&&"}
+RETURNED = {"0": "-1", "-1": "0", "1": "0", "true": "false", "false": "true"}
+# Operators that begin with a comparison's or a logical operator's characters
+# but are something else; the longest match wins.
+OTHER_OPERATORS = ("<<=", ">>=", "<=>", "->*", "<<", ">>", "->", "&=", "|=")
+# Words after which a name followed by "(" is no call statement.
+NOT_CALLS = {"return", "if", "while", "for", "switch", "sizeof", "static_assert", "case", "do",
+             "else", "delete", "new", "throw", "alignas", "alignof", "decltype", "typeid", "using",
+             "typedef", "goto", "operator", "template"}
+# A dropped call statement longer than this many lines is left alone.
+MAX_CALL_LINES = 8
+
+
+@dataclass
+class Mutant:
+    file: str       # path from the project's root
+    line: int       # 1-based, the first line changed
+    col: int        # where the change starts, for a stable order
+    old: str        # the changed text as it stands, with a little context
+    new: str        # the same text in the mutant
+    kind: str
+    lines: list     # the mutant's lines from `line` on, replacing as many
+
+    def __str__(self):
+        return f"{self.file}:{self.line}: {self.old} -> {self.new}"
+
+    def folder(self):
+        return self.file.split("/", 1)[0] + "/"
+
+    def key(self):
+        return (self.file, self.line, self.col, self.kind)
+
+
+# --- Finding the sites -------------------------------------------------------
+
+def mask_code(text):
+    """The text with comments, the insides of string and character literals
+    and preprocessor lines turned into blanks, line breaks kept, so that an
+    offset means the same character in both."""
+    out = list(text)
+    n = len(text)
+
+    def blank(a, b):
+        for k in range(a, b):
+            if out[k] != "\n":
+                out[k] = " "
+
+    i = 0
+    line_start = True
+    while i < n:
+        c = text[i]
+        if c == "\n":
+            line_start = True
+            i += 1
+            continue
+        if c in " \t":
+            i += 1
+            continue
+        if line_start and c == "#":
+            end = i
+            while True:
+                end = text.find("\n", end)
+                if end < 0:
+                    end = n
+                    break
+                if text[end - 1] != "\\":
+                    break
+                end += 1
+            blank(i, end)
+            i = end
+            continue
+        line_start = False
+        if text.startswith("//", i):
+            end = text.find("\n", i)
+            end = n if end < 0 else end
+            blank(i, end)
+            i = end
+        elif text.startswith("/*", i):
+            end = text.find("*/", i + 2)
+            end = n if end < 0 else end + 2
+            blank(i, end)
+            i = end
+        elif c == '"' and i > 0 and text[i - 1] == "R" and not re.match(r"\w", text[i - 2:i - 1] or " "):
+            delim = text[i + 1:text.index("(", i)]
+            end = text.index(")" + delim + '"', i) + len(delim) + 1
+            blank(i + 1, end)
+            i = end + 1
+        elif c in "\"'" and not (c == "'" and i > 0 and text[i - 1].isalnum()):
+            j = i + 1
+            while j < n and text[j] != c and text[j] != "\n":
+                j += 2 if text[j] == "\\" else 1
+            blank(i + 1, j)
+            i = j + 1
+        else:
+            i += 1
+    return "".join(out)
+
+
+def template_brackets(code):
+    """Offsets of the < and > of the line that enclose template arguments
+    (static_cast<T>, std::array<T, N>, template <class T>) rather than
+    compare: after a name, closed on the same line around nothing but
+    names, numbers, commas, stars, single ampersands and balanced
+    parentheses."""
+    found = set()
+    for m in re.finditer(r"(\w+)\s*<(?![<=])", code):
+        if m.group(1) == "operator" or m.group(1)[0].isdigit():
+            continue
+        start = m.end() - 1
+        depth, parens, k = 0, 0, start
+        while k < len(code):
+            c = code[k]
+            if c == "<":
+                depth += 1
+            elif c == ">":
+                depth -= 1
+                if depth == 0:
+                    break
+            elif c == "(":
+                parens += 1
+            elif c == ")":
+                parens -= 1
+                if parens < 0:
+                    break
+            elif not (c.isalnum() or c in " _:,*&[]") or code.startswith("&&", k):
+                break
+            k += 1
+        if k < len(code) and code[k] == ">" and depth == 0 and parens == 0:
+            found.update(i for i in range(start, k + 1) if code[i] in "<>")
+    return found
+
+
+def snippet(orig, mutated, a, b, delta, left):
+    """The change at orig[a:b] with whole blank-separated words around it,
+    `left` more words before it, widened until it occurs once on the line:
+    (old, new)."""
+    words = [(m.start(), m.end()) for m in re.finditer(r"\S+", orig)]
+    first = next(k for k, (s, e) in enumerate(words) if e > a)
+    last = next((k for k, (s, e) in reversed(list(enumerate(words))) if s < b), first)
+    last = max(last, first)
+    first = max(first - left, 0)
+    # An operator standing alone takes the operand on each side.
+    if words[first][0] == a and words[last][1] == b:
+        first, last = max(first - 1, 0), min(last + 1, len(words) - 1)
+    while True:
+        s, e = words[first][0], words[last][1]
+        if orig.count(orig[s:e]) == 1 or (first == 0 and last == len(words) - 1):
+            return orig[s:e], mutated[s:e + delta]
+        first, last = max(first - 1, 0), min(last + 1, len(words) - 1)
+
+
+def replacement(path, lines, index, a, b, new, kind, out, left=0):
+    """Records the mutant that puts `new` in place of lines[index][a:b]."""
+    orig = lines[index]
+    mutated = orig[:a] + new + orig[b:]
+    old_text, new_text = snippet(orig.rstrip("\n"), mutated.rstrip("\n"), a, b, len(new) - (b - a), left)
+    out.append(Mutant(path, index + 1, a, old_text, new_text, kind, [mutated]))
+
+
+def line_sites(path, lines, codes, index, out):
+    """The operator, returned-constant and plus-one mutants of one line."""
+    code = codes[index]
+    if code.strip().startswith("static_assert"):
+        return
+    templates = template_brackets(code)
+    i = 0
+    while i < len(code):
+        other = next((op for op in OTHER_OPERATORS if code.startswith(op, i)), None)
+        if other:
+            i += len(other)
+            continue
+        op = code[i:i + 2] if code[i:i + 2] in COMPARISON or code[i:i + 2] in LOGICAL else code[i]
+        if op in LOGICAL:
+            replacement(path, lines, index, i, i + 2, LOGICAL[op], "logical", out)
+        elif op in COMPARISON and not (len(op) == 1 and i in templates):
+            replacement(path, lines, index, i, i + len(op), COMPARISON[op], "comparison", out)
+            constant = re.compile(r"(\s*)(\d+)([uUlL]*)(?![\w.'])").match(code, i + len(op))
+            if op in ("==", "!=") and constant:
+                replacement(path, lines, index, i, constant.end(), op + constant.group(1) +
+                            str(int(constant.group(2)) + 1) + constant.group(3), "constant", out, left=1)
+        i += len(op)
+
+    m = re.search(r"\breturn\s+(-?\w+)\s*;", code)
+    if m and m.group(1) in RETURNED:
+        replacement(path, lines, index, m.start(1), m.end(1), RETURNED[m.group(1)], "return", out, left=1)
+
+    # A binary + 1 or - 1 (an operand before it, not `return -1`), or += 1.
+    for m in re.finditer(r"([\w)\]])(\s*)([+-]=?\s*)1(?![\w.'])", code):
+        before = re.search(r"(\w+)$", code[:m.start(1) + 1])
+        if before and before.group(1) in ("return", "case"):
+            continue
+        replacement(path, lines, index, m.start(3), m.end(), m.group(3) + "2", "plus-one", out, left=1)
+
+
+CALL = re.compile(r"(\(void\)\s*)?(?:[A-Za-z_]\w*\s*(?:::|\.|->)\s*)*([A-Za-z_]\w*)\s*\(")
+
+
+def call_site(path, lines, codes, index, depth, out):
+    """A statement that is one call, from this line on, dropped."""
+    code = codes[index]
+    m = CALL.match(code.strip())
+    if not m or depth <= 0 or m.group(2) in NOT_CALLS:
+        return
+    first = re.match(r"[A-Za-z_]\w*", code.strip()).group(0)
+    if first in NOT_CALLS:
+        return
+    # The line before ends a statement or opens a block or a branch;
+    # otherwise this line goes on an expression.
+    prev = next((codes[k].rstrip() for k in range(index - 1, -1, -1) if codes[k].strip()), "")
+    ends = prev.endswith((";", "{", "}", ")", ":")) or re.search(r"\b(else|do)$", prev)
+    if prev and not ends:
+        return
+    parens = 0
+    start = len(code) - len(code.lstrip()) + m.end() - 1
+    for k in range(index, min(index + MAX_CALL_LINES, len(codes))):
+        text = codes[k]
+        for j in range(start if k == index else 0, len(text)):
+            if text[j] == "(":
+                parens += 1
+            elif text[j] == ")":
+                parens -= 1
+                if parens == 0:
+                    if text[j + 1:].strip() != ";":
+                        return
+                    indent = lines[index][:len(code) - len(code.lstrip())]
+                    kept = [indent + "(void)0;\n"] + ["\n"] * (k - index)
+                    old = lines[index].strip() + (" ..." if k > index else "")
+                    out.append(Mutant(path, index + 1, len(indent), old, "(void)0;", "call", kept))
+                    return
+
+
+def find_sites(path):
+    text = (ROOT / path).read_text(encoding="utf-8", errors="surrogateescape")
+    lines = text.splitlines(keepends=True)
+    codes = mask_code(text).splitlines(keepends=True)
+    out = []
+    depth = 0
+    for index, code in enumerate(codes):
+        line_sites(path, lines, codes, index, out)
+        call_site(path, lines, codes, index, depth, out)
+        depth += code.count("{") - code.count("}")
+    return out
+
+
+def program_files():
+    return sorted(str(p.relative_to(ROOT)) for folder in FOLDERS for p in (ROOT / folder).rglob("*")
+                  if p.suffix in (".cpp", ".h"))
+
+
+# --- The list of equivalent mutants -------------------------------------------
+
+ENTRY = re.compile(r"^(?P<file>[^:\s]+):(?P<line>\d+): (?P<change>.*?)  # (?P<reason>.*)$")
+
+
+def read_equivalents(sites):
+    """The keys of the sites that tests/mutants-equivalent.txt lists, and
+    warnings for the entries that match no site. An entry names a site by
+    its file, its change (OLD -> NEW, as the probe prints it) and its line;
+    when the line has moved, the one site of the file with that change is
+    taken, and when there are several, none."""
+    if not EQUIVALENTS.exists():
+        return set(), []
+    by_change = {}
+    for site in sites:
+        by_change.setdefault((site.file, site.old, site.new), []).append(site)
+    listed, stale = set(), []
+    for number, raw in enumerate(EQUIVALENTS.read_text().splitlines(), 1):
+        if not raw.strip() or raw.startswith("#"):
+            continue
+        where = f"{EQUIVALENTS.relative_to(ROOT)}:{number}"
+        m = ENTRY.match(raw)
+        if not m:
+            stale.append(f"{where}: not FILE:LINE: OLD -> NEW  # REASON")
+            continue
+        found = None
+        # OLD and NEW may hold " -> " themselves; the split that names a
+        # site is the one meant.
+        for split in re.finditer(" -> ", m.group("change")):
+            old, new = m.group("change")[:split.start()], m.group("change")[split.end():]
+            candidates = by_change.get((m.group("file"), old, new), [])
+            found = next((s for s in candidates if s.line == int(m.group("line"))), None)
+            if not found and len(candidates) == 1:
+                found = candidates[0]
+                stale.append(f"{where}: the mutant is now at line {found.line}")
+            if found:
+                break
+        if found:
+            listed.add(found.key())
+        else:
+            stale.append(f"{where}: no such mutant now (or several after the line moved)")
+    return listed, stale
+
+
+# --- Running ------------------------------------------------------------------
+
+class Stop(Exception):
+    pass
+
+
+def on_signal(signum, frame):
+    raise Stop(signal.Signals(signum).name)
+
+
+def run(cmd):
+    """Runs `cmd` in a process group of its own, so that a stop ends the
+    compilers and tests under it too: (status, output)."""
+    p = subprocess.Popen(cmd, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                         start_new_session=True, text=True, errors="replace")
+    try:
+        out, _ = p.communicate()
+    except BaseException:
+        os.killpg(p.pid, signal.SIGKILL)
+        p.wait()
+        raise
+    return p.returncode, out
+
+
+def configure(build_dir, preset):
+    if (build_dir / "CMakeCache.txt").exists():
+        return True
+    print(f"configuring {build_dir} (preset {preset})", file=sys.stderr)
+    status, out = run(["cmake", "--preset", preset, "-B", str(build_dir)])
+    if status != 0:
+        print(out, file=sys.stderr)
+    return status == 0
+
+
+def suite(build_dir, args):
+    """Builds and tests one build folder: ("built-not", output),
+    ("failed", first failing test) or ("passed", "")."""
+    status, out = run(["cmake", "--build", str(build_dir), "-j", str(args.jobs)])
+    if status != 0:
+        return "built-not", out
+    status, out = run(["ctest", "--test-dir", str(build_dir), "--stop-on-failure", "--no-tests=error",
+                       "-j", str(args.jobs), "--timeout", str(args.timeout)])
+    if status == 0:
+        return "passed", ""
+    m = (re.search(r"tests FAILED:\s*\n\s*\d+ - (\S+) \((.*?)\)", out) or
+         re.search(r"Test\s+#\d+: (\S+) [^\n]*?\*\*\*(?!Skipped)([^\n]*?)\s+[\d.]+ sec", out))
+    return "failed", f"{m.group(1)} ({m.group(2).strip()})" if m else "ctest failed"
+
+
+def try_mutant(mutant, args):
+    """Puts the mutant in place, runs the suites and puts the file back:
+    ("killed", how), ("built-not", how) or ("survived", "")."""
+    path = ROOT / mutant.file
+    original = path.read_bytes()
+    lines = original.decode("utf-8", errors="surrogateescape").splitlines(keepends=True)
+    at = mutant.line - 1
+    lines[at:at + len(mutant.lines)] = mutant.lines
+    try:
+        path.write_bytes("".join(lines).encode("utf-8", errors="surrogateescape"))
+        for build_dir, name in ((args.build_dir, "native"), (args.asan_build_dir, "sanitizer")):
+            outcome, how = suite(build_dir, args)
+            if outcome == "built-not":
+                warning = re.search(r"error: .*", how)
+                return "built-not", f"{name} build: {warning.group(0) if warning else 'failed'}"
+            if outcome == "failed":
+                return "killed", f"{name} suite: {how}"
+        return "survived", ""
+    finally:
+        # The original bytes, and a time after the mutant's build, so that the
+        # next build compiles the file again; a second Ctrl-C waits for it.
+        stops = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
+        signal.pthread_sigmask(signal.SIG_BLOCK, stops)
+        path.write_bytes(original)
+        os.utime(path)
+        signal.pthread_sigmask(signal.SIG_UNBLOCK, stops)
+
+
+def summary(name, results, skipped):
+    counts = {k: sum(1 for r in results if r == k) for k in ("killed", "built-not", "survived")}
+    compiled = counts["killed"] + counts["survived"]
+    share = f" ({100 * counts['killed'] // compiled}% of compiled killed)" if compiled else ""
+    return (f"{name}: {len(results)} run, {counts['killed']} killed, {counts['built-not']} did not compile, "
+            f"{counts['survived']} survived{share}; {skipped} skipped as equivalent")
+
+
+def main():
+    parser = argparse.ArgumentParser(
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+        description="Mutation probe: puts one small fault at a time into the program code\n"
+                    "(burnimg/, lcrmerge/, lcrtool/), rebuilds incrementally, runs the native\n"
+                    "and then the sanitizer suite, and lists the faults that no test notices.",
+        epilog="Faults: < <= > >= == != to the neighbour, the constant of == or != plus one,\n"
+               "&& ||, a returned 0 -1 1 true false, + 1 - 1 to 2, a call statement dropped.\n"
+               "Mutants listed in tests/mutants-equivalent.txt are skipped. Exit status 0\n"
+               "when none survived, 1 when some did, 2 when the probe could not run or\n"
+               "was stopped.\n"
+               "A developer tool, not a CI stage: run it on the files you change, e.g.\n"
+               "  scripts/mutate.py --files lcrmerge/output.cpp --count 20 --seed 1")
+    parser.add_argument("--files", nargs="+", metavar="PATH", help="only these program files")
+    parser.add_argument("--count", type=int, metavar="K",
+                        help="a random sample of K sites (default: every site)")
+    parser.add_argument("--seed", type=int, default=0, metavar="N", help="seed of the sample (default 0)")
+    parser.add_argument("--list", action="store_true", help="print the sites, one a line, and run nothing")
+    parser.add_argument("--build-dir", type=Path, default=Path("build/dev"), metavar="DIR",
+                        help="native build, configured with preset dev when missing (default build/dev)")
+    parser.add_argument("--asan-build-dir", type=Path, default=Path("build/asan"), metavar="DIR",
+                        help="sanitizer build, preset asan (default build/asan)")
+    parser.add_argument("--jobs", type=int, default=2, metavar="J",
+                        help="parallel build and test jobs (default 2)")
+    parser.add_argument("--timeout", type=int, default=60, metavar="SECONDS",
+                        help="time one test may take (default 60)")
+    parser.add_argument("--no-baseline", action="store_true",
+                        help="do not first check that both suites pass without a mutant")
+    args = parser.parse_args()
+
+    files = program_files()
+    every_site = [s for f in files for s in find_sites(f)]
+    listed, warnings = read_equivalents(every_site)
+    for warning in warnings:
+        print(f"warning: {warning}", file=sys.stderr)
+    if args.files:
+        chosen = set()
+        for name in args.files:
+            path = Path(name).resolve()
+            rel = str(path.relative_to(ROOT)) if path.is_relative_to(ROOT) else name
+            if rel not in files:
+                parser.error(f"{name}: not a program file under {', '.join(f + '/' for f in FOLDERS)}")
+            chosen.add(rel)
+        files = sorted(chosen)
+    sites = [s for s in every_site if s.file in files]
+    if args.count is not None and args.count < len(sites):
+        sites = sorted(random.Random(args.seed).sample(sites, args.count),
+                       key=lambda s: (s.file, s.line, s.col))
+    if args.list:
+        for s in sites:
+            print(f"{s}  [equivalent]" if s.key() in listed else s)
+        return 0
+
+    signal.signal(signal.SIGTERM, on_signal)
+    signal.signal(signal.SIGHUP, on_signal)
+    args.build_dir, args.asan_build_dir = args.build_dir.resolve(), args.asan_build_dir.resolve()
+    try:
+        for build_dir, preset in ((args.build_dir, "dev"), (args.asan_build_dir, "asan")):
+            if not configure(build_dir, preset):
+                return 2
+            if args.no_baseline:
+                continue
+            print(f"{build_dir}: building and testing without a mutant first", file=sys.stderr, flush=True)
+            outcome, how = suite(build_dir, args)
+            if outcome != "passed":
+                print(f"{build_dir}: the suite fails without a mutant: {how}", file=sys.stderr)
+                return 2
+    except (KeyboardInterrupt, Stop):
+        return 2
+
+    to_run = [s for s in sites if s.key() not in listed]
+    skipped = {s.folder(): 0 for s in sites}
+    for s in sites:
+        if s.key() in listed:
+            skipped[s.folder()] += 1
+    results, spent, stopped = [], 0.0, False
+    try:
+        for n, mutant in enumerate(to_run, 1):
+            begun = time.monotonic()
+            outcome, how = try_mutant(mutant, args)
+            results.append((mutant, outcome))
+            spent += time.monotonic() - begun
+            text = {"killed": "killed", "built-not": "did not compile", "survived": "SURVIVED"}[outcome]
+            print(f"[{n}/{len(to_run)}] {mutant}  [{text}{': ' + how if how else ''}, "
+                  f"{time.monotonic() - begun:.0f} s]", file=sys.stderr, flush=True)
+        # Leaves the builds as the code stands, not as the last mutant had it,
+        # for whoever runs the suite next without building.
+        for build_dir in (args.build_dir, args.asan_build_dir):
+            run(["cmake", "--build", str(build_dir), "-j", str(args.jobs)])
+    except (KeyboardInterrupt, Stop):
+        print(f"stopped after {len(results)} mutants; the file is back as it was (build it again "
+              "before running the suite)", file=sys.stderr)
+        stopped = True
+
+    survivors = [m for m, r in results if r == "survived"]
+    if survivors:
+        print("surviving mutants:")
+        for m in survivors:
+            print(f"  {m}")
+    print(summary("mutants", [r for _, r in results], sum(skipped.values())))
+    for folder in sorted(skipped):
+        print(summary(f"  {folder}", [r for m, r in results if m.folder() == folder], skipped[folder]))
+    if results:
+        print(f"time: {spent:.0f} s, {spent / len(results):.1f} s per mutant")
+    return 2 if stopped else 1 if survivors else 0
+
+
+if __name__ == "__main__":
+    signal.signal(signal.SIGPIPE, signal.SIG_DFL)  # for --list | head
+    sys.exit(main())
