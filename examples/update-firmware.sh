@@ -37,7 +37,7 @@ relay() {
 }
 
 if [ $# -lt 2 ] || [ $# -gt 3 ]; then
-    say "usage: update-firmware.sh IMAGE /dev/mtdN [SECONDS]"
+    say "usage: ${0##*/} IMAGE /dev/mtdN [SECONDS]"
     exit 1
 fi
 image=$1 dev=$2 limit=${3-300}

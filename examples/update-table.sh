@@ -55,7 +55,7 @@ if [ "${1:-}" = --accept-losses ]; then
     shift
 fi
 if [ $# -ne 4 ]; then
-    say "usage: update-table.sh [--accept-losses] MODE NEW DEFAULTS TABLE"
+    say "usage: ${0##*/} [--accept-losses] MODE NEW DEFAULTS TABLE"
     exit 1
 fi
 mode=$1 new=$2 defaults=$3 table=$4
