@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Times burnimg against dd (and, on the board's NAND flash, against flashcp
 # and nandwrite) and prints the median of each and the ratios.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cuts lcrmerge off at random moments, as a power cut would, and counts what
 # the cuts leave: runs of mode 2 onto an existing output of about 16 KB, each
 # killed with SIGKILL after a random delay between 0 and twice the time of a

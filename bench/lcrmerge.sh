@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Times lcrmerge in both modes on two images of the largest size it writes:
 # 499 trie records each (every number of 1 and 2 digits and 000 to 387, 498
 # rules), most of them matching. Prints the median wall time and the peak

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cuts the power under lcrmerge on the emulated board's flash file systems
 # (tests/device/powercut.sh): N cuts by UBI's emulation and N by UBIFS's
 # (or UBIFS_N, as it cuts rarely) under UBIFS on NAND, and N kills and N

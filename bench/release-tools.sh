@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the lcrmerge benches: sets `bin` to the lcrmerge to measure
 # (the first argument, or the release build, built here when none is
 # given) and `lcrtool` to the lcrtool of the same build, which makes the

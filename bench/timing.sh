@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the benches: time_us runs "$@" with its standard output
 # discarded and prints its wall time in microseconds.
 time_us() {

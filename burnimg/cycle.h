@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The work of burnimg: copy the image onto the target in chunks, pad with
 // 0xFF, read both back and compare, and repeat the whole cycle until the
 // comparison succeeds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line of burnimg: the option record, the number reader and the
 // usage text.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole run of burnimg, as its main and the tests start it.
 #pragma once
 

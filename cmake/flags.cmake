@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Compile and link settings shared by every target.
 #
 # devtools_program_flags(target): what the device programs and their

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Whether the build has the test suites and lcrtool, and what it installs.
 # DEVTOOLS_TESTS and DEVTOOLS_LCRTOOL are AUTO, ON or OFF; AUTO decides from
 # the build, so that a cross build configured with nothing but a compiler

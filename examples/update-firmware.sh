@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Writes a firmware image onto a flash partition and reads it back:
 #
 #   update-firmware.sh IMAGE /dev/mtdN [SECONDS]

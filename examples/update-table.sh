@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Puts a new least-cost-routing table into place:
 #
 #   update-table.sh [--accept-losses] MODE NEW DEFAULTS TABLE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The burnimg option scan and parse_number on arbitrary argument lists.
 //
 // Input: the argument words after the program name, each ended by a NUL (a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The image loader on arbitrary file contents.
 //
 // Each input is written to a file and loaded into a tree that already holds

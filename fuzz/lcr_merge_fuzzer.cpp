@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Load, merge and compile, the whole lcrmerge pipeline but the files.
 //
 // Input: a flags byte (bit 0 picks the merge mode, bit 1 turns on an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the seed corpora of the fuzz targets: lcr images made by the
 // compiler and by the test image writer (well-formed, short, long, cyclic,
 // joined, every area byte), image pairs for the merge target, and argument

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "require.h"
 
 #include <sanitizer/common_interface_defs.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How a fuzz target reports a broken property: as a crash with a message.
 #pragma once
 

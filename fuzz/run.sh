@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer targets (the fuzz preset, clang) and runs each for a
 # given time on its committed corpus. Exits non-zero on any finding: a
 # crash, a broken property, a leak, a timeout or running out of memory.

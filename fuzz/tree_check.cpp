@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tree_check.h"
 
 #include <fcntl.h>

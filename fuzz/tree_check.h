@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the lcr fuzz targets: building and dropping trees,
 // checking the tree's invariants and feeding bytes to the loader through a
 // file. Rule sets are read back with the tests' reader (tests/support).

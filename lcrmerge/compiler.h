@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Compiles a rule set into an lcr image: lcr_compile for any caller on the
 // tree, buffer and scratch it hands in, reporting what it refuses as
 // values; compile_lcr for the driver on the first rule set (the list at

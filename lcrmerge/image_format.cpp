@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "image_format.h"
 
 int32_t route_to_area(int32_t route, int32_t provider_value)

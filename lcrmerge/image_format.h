@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Layout of an lcr image and the area-byte codec shared by the loader and
 // the compiler. Multi-byte fields are little-endian on every host, so they
 // are read and written byte by byte.

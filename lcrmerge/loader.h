@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads an lcr image file into a configuration tree.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // lcrmerge mode current_lcr current_default_lcr modified_lcr
 //
 // Loads both images, merges the first against the second by the chosen

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two merge modes and the helpers they share. These functions keep C
 // linkage and their names: they are part of the program's exported surface.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "node_block.h"
 
 #include <cstdint>

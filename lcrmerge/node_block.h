@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the nodes of the configuration tree come from: blocks of nodes taken
 // for a load, else one malloc per node. Only tree.cpp creates and removes
 // nodes; the loader reserves a block before it creates a load's rules.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the merged image to the output file without losing the file's old
 // content when a run fails part-way.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "output_leftovers.h"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The files that runs of lcrmerge cut off before their rename leave in the
 // output's folder: how a replacement is named, and the sweep that removes
 // them.

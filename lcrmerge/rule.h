@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A rule as the tree holds it: a "Group" child of "Routing" with "Route",
 // "Number" and "Provider" children, and the provider names beside the
 // rules. Reading and writing them are done here only, for the loader, the

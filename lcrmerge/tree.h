@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Configuration tree: named nodes with occurrence indices and a small value
 // area, the in-memory form of one lcr rule set.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // check: what the loader passes over in an image without a word, and what a
 // merge would change in it, one finding per line on standard output.
 #include <algorithm>

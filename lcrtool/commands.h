@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The subcommands of lcrtool. Each returns the process exit status
 // (messages.h) and reports its own errors.
 #pragma once

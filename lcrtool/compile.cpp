@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "compile.h"
 
 #include <cstdlib>

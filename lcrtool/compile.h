@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A rule list, or a rule set already in a tree, through lcrmerge's
 // compiler: the image it writes and what it drops or refuses, as values
 // that name the rules.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "loaded_image.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An image as lcrtool reads it: the bytes of one read, checked by the
 // project's loader, and the rule set the loader makes of those same bytes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // lookup: the rule of an image that each dialled number meets, what the
 // timetable of that rule's area names, and, with --at, its answer at one
 // moment of the day.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "losses.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The words for what a merge does not keep of an image: check foresees
 // these losses in one image, merge finds them in the image it compiled.
 #pragma once

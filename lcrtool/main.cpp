@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // lcrtool: shows what an lcr image holds, builds one from text, compares
 // two, finds the rule a dialled number meets, draws the timetables, checks
 // that an image is whole and sound, and tells what lcrmerge does with two

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // merge: what lcrmerge does with two images, in words. It runs lcrmerge's
 // own loader, merge mode and compiler on the two images and stops where
 // lcrmerge would stop; with an OUTPUT it writes the image through

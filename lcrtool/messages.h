@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How lcrtool reports trouble: one line on standard error that names the
 // file (and the line, for text input) and the reason.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "rule_list.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A rule set in the flat form lcrtool works on: the ten provider names and
 // one entry per rule, taken from a loaded image or read from text.
 #pragma once

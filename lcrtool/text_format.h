@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The text form of a rule set, printed by `dump` and read by `build`:
 //
 //   provider<TAB>P<TAB>NAME        one line for each provider 0 to 9

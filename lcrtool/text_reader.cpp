@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading the text form back: rule, provider, timetable and bytes lines.
 #include "text_format.h"
 

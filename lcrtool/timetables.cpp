@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // timetables: each timetable of an image that a rule uses, or that holds
 // other than what the compiler writes, as a picture of the day: one symbol
 // per half hour under a ruler of the hours, the rules that use it and a

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the device's C library, uClibc-ng, from the sources Debian ships in
 # package uclibc-source, with Debian's mipsel-linux-gnu cross compiler, and
 # installs it as a target tree (lib/, usr/lib/, usr/include/) under build/.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks the device programs, burnimg and lcrmerge, and lcrtool where the
 # build has it, of one or more cross builds and prints their figures. The
 # glibc builds for qemu (mipsel-release, mips) have lcrtool for their test

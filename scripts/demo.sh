@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the tools and runs their main job on sample data made here.
 set -eu
 cd "$(dirname "$0")/.."

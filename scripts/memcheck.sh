@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the native test suite under valgrind's memcheck: every test program
 # once with all its tests, following the programs that tests start as child
 # processes (burnimg, lcrmerge, lcrtool). Fails when a test fails, or when a

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Mutation probe: does the suite notice a small fault in the program code?
 
 Makes small faults (mutants) in the program files under burnimg/,

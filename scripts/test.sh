@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and runs every test suite, installing what a fresh machine lacks.
 # Prints each stage's name and, at the end, which stages failed.
 set -u
@@ -58,6 +59,7 @@ stage_mips() {
 # the configure with what to set.
 stage_package() {
     need_pkgs cmake make g++ g++-mipsel-linux-gnu || return 1
+    licence_lines || return 1
     local cross=(-DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=mips -DCMAKE_CXX_COMPILER=mipsel-linux-gnu-g++)
     local want="usr/bin/burnimg usr/bin/lcrmerge usr/share/man/man1/burnimg.1 usr/share/man/man1/lcrmerge.1
         usr/share/doc/devtools/LICENSE usr/share/doc/devtools/README.md"
@@ -88,6 +90,17 @@ stage_package() {
 # package_build BUILD_DIR "FILES" [CMAKE_OPTION...]: package_targets names
 # the targets to build (default all), package_make=1 builds and installs
 # with make as Buildroot does.
+# Every tracked file that can hold a comment names the licence in one line
+# at its top; the images, the fuzz corpora and the JSON presets cannot.
+licence_lines() {
+    git rev-parse --git-dir >/dev/null 2>&1 || { echo "not a git checkout: licence lines not checked"; return 0; }
+    local f missing=()
+    while read -r f; do
+        [ "$(head -n 2 "$f" | grep -c 'SPDX-License-Identifier: MIT')" = 1 ] || missing+=("$f")
+    done < <(git ls-files | grep -v -e '^fuzz/corpus/' -e '\.lcr$' -e '\.json$' -e '^LICENSE$')
+    [ ${#missing[@]} -eq 0 ] || { echo "no SPDX-License-Identifier line at the top of: ${missing[*]}"; return 1; }
+    echo "every source file names its licence"
+}
 package_build() {
     local build=$1 want=$2 dest=$here/$1/destdir
     shift 2

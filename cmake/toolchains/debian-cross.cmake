@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What the cross toolchain files share; each sets DEVTOOLS_TARGET_TRIPLE and
 # DEVTOOLS_TARGET_EMULATOR and includes this file. Not a toolchain file of
 # its own.

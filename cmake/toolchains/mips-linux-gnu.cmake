@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for 32-bit big-endian MIPS, Linux. The device is little-endian;
 # this build runs the same test suites on the other byte order, so that code
 # which silently depends on the host's byte order fails a test (the lcr image

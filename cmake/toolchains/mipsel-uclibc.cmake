@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for the device against its own C library, uClibc-ng: 32-bit
 # little-endian MIPS32 release 1, Linux. The library is built beforehand, by
 # scripts/build-uclibc.sh (a few minutes, once), into build/uclibc/root;

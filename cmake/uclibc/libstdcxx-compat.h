@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Included ahead of every C++ source of the uClibc-ng build.
 //
 // Debian's libstdc++ headers were configured against glibc and declare

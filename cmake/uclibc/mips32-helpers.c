@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Byte-swap helpers for MIPS32 release 1 cores.
  *
  * Debian's libgcc.a for mipsel is built for MIPS32 release 2, and its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The burnimg program when memory runs out. Every allocation the program
 // makes is failed in turn: a run either ends with status 255, silently and
 // with the target untouched (the copy or verification buffer is missing),

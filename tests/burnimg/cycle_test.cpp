@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Faults injected through the file-operations table: an in-memory file
 // system (support/burn_fake) whose hooks replace chosen calls.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Image bytes shared by the burnimg tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built program end to end: arguments, files, exact standard output,
 // exit status and the target's bytes afterwards.
 #include <gtest/gtest.h>

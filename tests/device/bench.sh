@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # burnimg against the tools people use, run by the guest's /init for
 # `tests/device/run.sh --bench RUNS`:
 #

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The update scripts on the board, sourced by scenarios.sh after nand.sh:
 # each runs under busybox sh with the board's own programs, as
 # `cmake --install` put it into /usr/sbin (run.sh --scripts), and each case

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # burnimg on NAND flash, sourced by scenarios.sh with its helpers.
 #
 # /dev/mtd1 is nandsim's flash of 32 MiB, in 256 erase blocks of 64 pages of

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # lcrmerge through power cuts on the board's flash file systems, run by the
 # guest's /init for `tests/device/run.sh --powercut CUTS` (busybox sh).
 #

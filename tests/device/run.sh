@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the burnimg scenarios on real flash device nodes: boots a MIPS Malta
 # board under qemu-system-mipsel with /dev/mtd0 backed by the kernel's
 # RAM-backed MTD driver and /dev/mtd1 by its simulated NAND flash (nandsim),

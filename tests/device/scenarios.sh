@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # burnimg scenarios on /dev/mtd0, run by the guest's /init (busybox sh).
 #
 # Each scenario sets the device to a known content, runs burnimg under the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lcrmerge program when memory runs out part-way through a run. Every
 // allocation the program makes is failed in turn (and, in a second pass,
 // every allocation from some point on). Whatever fails, the run either

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lcrmerge program end to end: arguments, load order, exit statuses,
 // inputs that cannot be read or that the output names, and what happens to
 // the output file.

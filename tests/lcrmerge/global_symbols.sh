@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Fails when the lcrmerge program defines a global symbol besides its
 # exported names and what the C runtime's start files define.
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // lcrmerge against faults of the file system: writes and folder syncs that
 // fail or are cut off, and an input that arrives in pieces. A run that
 // fails leaves the output as it was and prints nothing.

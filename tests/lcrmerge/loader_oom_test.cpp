@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The loader when memory runs out. This executable is linked with
 // --wrap=malloc, so every allocation of the code under test passes through
 // wrap_malloc (tests/support) and any one of them can be made to fail.

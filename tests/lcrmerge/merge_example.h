@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The worked example of the two merge modes as image files, for the tests
 // that run the lcrmerge program. Area bytes: 0 = provider 0, 3 = route 2,
 // 13 = provider 3, 2 = route 1, 64 = no timetable. A merged image holds the

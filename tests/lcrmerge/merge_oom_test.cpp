@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // add_rule and mode 2 when memory runs out. This executable is linked with
 // --wrap=malloc, so any one allocation of the code under test can fail.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The skeleton when memory runs out. This executable is linked with
 // --wrap=malloc, so any one allocation of the code under test can fail.
 #include <gtest/gtest.h>

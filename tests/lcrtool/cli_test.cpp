@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // lcrtool's command line, one table row per behaviour: arguments, input
 // files, expected standard output and error, exit status and output file.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the build into a scratch prefix and checks that exactly the
 # programs and their manual pages arrived, with the licence and the README,
 # nothing else; lcrtool and its page only where the build installs it (a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared pieces of the lcrtool tests: running the built program and writing
 // the text that dump prints from a readable description.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // lcrtool merge foretells lcrmerge: on every sample and fuzz-corpus file,
 // as the current table and as the defaults, in both modes, it ends with
 // lcrmerge's status, writes the very bytes lcrmerge writes, leaves the

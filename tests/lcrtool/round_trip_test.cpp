@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // dump then build gives back the same rules and names, and for an image
 // that build wrote, the very same bytes: on random rule sets and on every
 // sample and fuzz-corpus image that loads. Of any image that loads, the

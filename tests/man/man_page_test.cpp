@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The manual pages and the programs agree: each page shows the usage text
 // its program prints and documents exactly the options, modes or commands
 // the program has, and the package's version; and man renders every page
@@ -195,7 +196,10 @@ TEST(ManPages, VersionFromProject)
         EXPECT_EQ(r.exit_code, 0) << option;
     }
     for (const char *page : {"burnimg", "lcrmerge", "lcrtool"}) {
-        std::vector<std::string> title = words(lines_of(read_file(page_path(page))).at(0));
+        std::vector<std::string> lines = lines_of(read_file(page_path(page)));
+        auto th = std::find_if(lines.begin(), lines.end(), [](const std::string &l) { return l.rfind(".TH ", 0) == 0; });
+        ASSERT_NE(th, lines.end()) << page;
+        std::vector<std::string> title = words(*th);
         ASSERT_GE(title.size(), 5u) << page;
         EXPECT_EQ(title[3] + " " + title[4], "devtools " DEVTOOLS_VERSION) << page;
     }

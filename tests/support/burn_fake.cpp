@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "burn_fake.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An in-memory stand-in for burnimg's file operations: named files held as
 // strings, descriptors with their positions, a record of every write, and
 // hooks that replace the result of chosen calls to inject faults.

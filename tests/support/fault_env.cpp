@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fault_env.h"
 #include "run_program.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Faults in a child program, through the fault_shim library that
 // run_program hands to the program with LD_PRELOAD (see fault_shim.cpp).
 // Natively and under an emulator alike the library may not reach the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Failing allocations and writes in child programs: a library that
 # run_program hands to the program with LD_PRELOAD (fault_shim.cpp). It
 # passes every call on, so it is built without the sanitizers.

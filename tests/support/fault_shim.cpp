@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Faults for programs that tests run as child processes. Loaded with
 // LD_PRELOAD, this library stands in for malloc, read, write, openat and
 // fsync and makes the calls that the environment names fail:

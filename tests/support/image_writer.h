@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes lcr image bytes straight from the layout, for tests. It shares no
 // code with the compiler, so the loader can be tested against images that
 // the compiler did not make, including broken and hostile ones.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The lcr test helpers that the test suites and the fuzz targets share: the
 # image writer, the rule-set reader and the tree's invariants. They use no
 # GoogleTest, so the fuzz build (which has none) compiles them too.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The rule set a tree holds, read back for comparison: the one reader of
 // rules for the lcrmerge and lcrtool tests and the fuzz targets.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a built program as a child process and captures what it prints, for
 // end-to-end tests. Under a cross build the program is started through the
 // emulator the build names, so the same tests run on the target's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Collects what the code under test prints on standard output, by pointing
 // descriptor 1 at a temporary file for the capture's lifetime.
 #pragma once

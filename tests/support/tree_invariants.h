@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tree's invariants, for the tests and the fuzz targets alike. Each
 // check returns "" when they hold and otherwise names the first one broken,
 // so a test compares the result with "" and a fuzz target aborts with it.

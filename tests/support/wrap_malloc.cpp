@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "wrap_malloc.h"
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Failing allocations in process, for test executables linked with
 // -Wl,--wrap=malloc: every malloc call from the objects and static
 // libraries linked into them reaches __wrap_malloc (wrap_malloc.cpp), which
