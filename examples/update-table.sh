@@ -45,9 +45,12 @@ say_lines() {
     printf '%s\n' "$1" | while IFS= read -r line; do say "$line"; done
 }
 
-# findings [PREFIX]: lcrtool check's findings on NEW, if it had any.
+# findings [PREFIX]: lcrtool check's findings on NEW, if it had any, a
+# message each.
 findings() {
-    [ "$checked" -eq 0 ] || say "${1:-}lcrtool check $new (exit status $checked): $findings"
+    [ "$checked" -eq 0 ] && return 0
+    say "${1:-}lcrtool check $new (exit status $checked):"
+    say_lines "$findings"
 }
 
 accept=no
