@@ -49,8 +49,10 @@ for t in json.load(sys.stdin)["tests"]:
         print(key)
 ')
 
+# man, which the manual-page tests start, is no program of ours: under
+# valgrind it and its groff pipeline take longer than a test waits.
 valgrind_opts=(
-    --tool=memcheck --trace-children=yes --child-silent-after-fork=yes
+    --tool=memcheck --trace-children=yes --trace-children-skip='*/man' --child-silent-after-fork=yes
     --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite
     --num-callers=30 --read-inline-info=no --suppressions="$root/scripts/memcheck.supp"
     --log-file="$logs/vg.%p.log"
