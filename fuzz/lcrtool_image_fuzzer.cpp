@@ -18,7 +18,10 @@
 //     such number with one more digit, meets a rule; a lookup in an image
 //     without rules meets none; a bad time or an image that does not load
 //     is trouble;
-//   - timetables draws every image that loads, and no other.
+//   - timetables draws every image that loads, and no other;
+//   - dump of an image that loads builds, unless the compiler's pool
+//     cannot take its rules, into one with the same rules (each with its
+//     area byte) and the same bytes before the trie.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +29,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "loaded_image.h"
 #include "compiler.h"
 #include "loader.h"
 #include "merge.h"
@@ -74,6 +78,31 @@ void check_lookup(const char *path, bool loaded, const rule_set &rules, const ch
     int status = lcrtool_lookup(path, args.data(), static_cast<int>(args.size()), at);
     int expected = !loaded || !good_time ? EXIT_TROUBLE : rules.rules.empty() ? EXIT_NO_RULE : EXIT_OK;
     require(status == expected, "lookup of the image's own numbers went wrong");
+}
+
+bool same_rules(const rule_list &a, const rule_list &b)
+{
+    for (size_t i = 0; i < a.count && a.count == b.count; i++)
+        if (strcmp(a.rules[i].number, b.rules[i].number) != 0 || a.rules[i].route != b.rules[i].route ||
+            a.rules[i].provider != b.rules[i].provider || a.rules[i].area != b.rules[i].area)
+            return false;
+    return a.count == b.count;
+}
+
+void check_dump(const char *path)
+{
+    stdout_to("dump");
+    require(lcrtool_dump(path) == EXIT_OK, "dump of an image that loads failed");
+    stdout_to(nullptr);
+    scratch_remove("built");
+    if (lcrtool_build(scratch_path("dump"), scratch_path("built")) != EXIT_OK)
+        return;
+    loaded_image img, built;
+    require(load_image(path, &img) == 0 && load_image(scratch_path("built"), &built) == 0, "an image does not load");
+    require(same_rules(img.list, built.list), "the dump of an image builds other rules");
+    require(memcmp(img.bytes, built.bytes, LCR_OFF_TRIE) == 0, "the dump of an image builds another fixed part");
+    loaded_image_free(&img);
+    loaded_image_free(&built);
 }
 
 }  // namespace
@@ -125,6 +154,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check_lookup(current, loaded, rules1, (data[0] & 4) ? at : nullptr);
     const int drawn = lcrtool_timetables(current, data[0] & 8);
     require(drawn == (loaded ? EXIT_OK : EXIT_TROUBLE), "timetables of an image went wrong");
+    if (loaded)
+        check_dump(current);
 
     drop_tree(&first);
     drop_tree(&second);
