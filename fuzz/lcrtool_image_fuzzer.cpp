@@ -1,19 +1,22 @@
 // SPDX-License-Identifier: MIT
-// lcrtool's commands on two images from elsewhere: check, merge, lookup and
-// timetables, run as the program runs them, on files.
+// lcrtool's commands on two images from elsewhere: check, merge, lookup,
+// timetables and dump, run as the program runs them, on files.
 //
 // Input: a flags byte (bit 0 picks merge mode 2, bit 1 gives merge an
 // OUTPUT, bit 2 gives lookup a time, bit 3 gives timetables --all), two
-// bytes giving where the images split, a byte for lookup's time, then the
-// current image and the defaults image. What each command must do follows
-// from lcrmerge's own library run on the same bytes:
+// bytes giving where the images split, a byte for lookup's time (hour: its
+// upper six bits modulo 25; minute: 20 times its lower two, so that some
+// times are bad), then the current image and the defaults image. What
+// each command must do follows from lcrmerge's own library run on the
+// same bytes:
 //   - check is in trouble exactly when the loader refuses the current
 //     image for its length or version; it finds something in an image
 //     with joined or cut branches; an image it finds nothing in loads;
 //   - merge would write exactly when lcrmerge's pipeline succeeds (both
 //     images load, the merge mode returns 0, the compiler neither fails
-//     nor drops a rule), and refuses otherwise; with an OUTPUT it writes
-//     the very bytes that pipeline compiles, and nothing when it refuses;
+//     nor drops a rule), and then prints a result line, and otherwise a
+//     line that says why it refuses; with an OUTPUT it writes the very
+//     bytes that pipeline compiles, and nothing when it refuses;
 //   - lookup of the number of every rule of a loaded image, and of each
 //     such number with one more digit, meets a rule; a lookup in an image
 //     without rules meets none; a bad time or an image that does not load
@@ -29,8 +32,8 @@
 #include <vector>
 
 #include "commands.h"
-#include "loaded_image.h"
 #include "compiler.h"
+#include "loaded_image.h"
 #include "loader.h"
 #include "merge.h"
 #include "messages.h"
@@ -55,9 +58,8 @@ std::string lcrmerge_result(int mode, lcr_node *current, lcr_node *defaults)
     static lcr_compile_scratch scratch;
     lcr_image_out out = {buf, 0};
     uint32_t dropped = 0;
-    if (merged != 0 ||
-        lcr_compile(lcr_find_sibling(current, NODE_ROUTING), &out, &scratch, {ignore_problem, nullptr}, &dropped) != 0 ||
-        dropped != 0)
+    const lcr_node *routing = lcr_find_sibling(current, NODE_ROUTING);
+    if (merged != 0 || lcr_compile(routing, &out, &scratch, {ignore_problem, nullptr}, &dropped) != 0 || dropped != 0)
         return {};
     return std::string(reinterpret_cast<const char *>(buf), out.len);
 }
@@ -143,10 +145,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         loaded && status2 == lcr_load_status::loaded ? lcrmerge_result(mode, first, second) : std::string();
     const bool with_output = data[0] & 2;
     scratch_remove("output");
+    stdout_to("said");
     const int merged = lcrtool_merge(mode == 1 ? "1" : "2", current, defaults,
                                      with_output ? scratch_path("output") : nullptr);
+    stdout_to(nullptr);
     require(merged == (written.empty() ? EXIT_REFUSED : EXIT_OK), "merge and lcrmerge disagree on writing");
-    std::string output;
+    std::string said, output;
+    const char *line = written.empty() ? "\nrefuse: " : "\nresult: ";
+    require(scratch_read("said", &said) && ("\n" + said).find(line) != std::string::npos,
+            "merge does not say why it refuses, or what it keeps");
     const bool wrote = scratch_read("output", &output);
     require(wrote == (with_output && !written.empty()), "merge wrote an image when it should not, or none");
     require(!wrote || output == written, "merge wrote other bytes than lcrmerge");
