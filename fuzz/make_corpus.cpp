@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Writes the seed corpora of the fuzz targets: lcr images made by the
 // compiler and by the test image writer (well-formed, short, long, cyclic,
-// joined, every area byte), image pairs for the merge target, and argument
-// lists for the burnimg option scan.
+// joined, every area byte), image pairs for the merge and lcrtool targets,
+// texts for lcrtool's reader (some of them lcrtool's own dumps), and
+// argument lists for the burnimg option scan.
 //
 //   make_corpus DIR    writes DIR/lcr_load, DIR/lcr_merge, DIR/burnimg_options,
 //                      DIR/lcrtool_image, DIR/lcrtool_text
