@@ -1,17 +1,21 @@
 // SPDX-License-Identifier: MIT
 // Writes the seed corpora of the fuzz targets: lcr images made by the
 // compiler and by the test image writer (well-formed, short, long, cyclic,
-// joined, every area byte), image pairs for the merge target, and argument
-// lists for the burnimg option scan.
+// joined, every area byte), image pairs for the merge and lcrtool targets,
+// texts for lcrtool's reader (some of them lcrtool's own dumps), and
+// argument lists for the burnimg option scan.
 //
-//   make_corpus DIR    writes DIR/lcr_load, DIR/lcr_merge, DIR/burnimg_options
+//   make_corpus DIR    writes DIR/lcr_load, DIR/lcr_merge, DIR/burnimg_options,
+//                      DIR/lcrtool_image, DIR/lcrtool_text
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "commands.h"
 #include "compiler.h"
 #include "image_writer.h"
 #include "merge.h"
@@ -60,6 +64,19 @@ std::string compiled(const std::vector<seed_rule> &rules, const std::vector<std:
     }
     drop_tree(&head);
     return std::string(reinterpret_cast<const char *>(buf), out.len);
+}
+
+// A rule set that needs more nodes than the compiler's pool, compiled: the
+// rules that fit.
+std::string full_pool()
+{
+    std::vector<std::string> many_numbers;
+    for (int i = 0; i < 300; i++)
+        many_numbers.push_back(std::to_string(1000 + 7 * i));
+    std::vector<seed_rule> many;
+    for (const auto &n : many_numbers)
+        many.push_back({n.c_str(), static_cast<int32_t>(n.size() % 10), 0});
+    return compiled(many);
 }
 
 // Merge input: flags (mode, allocation failure on), split point, the
@@ -141,14 +158,7 @@ void lcr_seeds()
     }
     put("lcr_load", "longer-than-max", longer.bytes);
 
-    // A rule set that needs more nodes than the compiler's pool.
-    std::vector<std::string> many_numbers;
-    for (int i = 0; i < 300; i++)
-        many_numbers.push_back(std::to_string(1000 + 7 * i));
-    std::vector<seed_rule> many;
-    for (const auto &n : many_numbers)
-        many.push_back({n.c_str(), static_cast<int32_t>(n.size() % 10), 0});
-    const std::string full = compiled(many);
+    const std::string full = full_pool();
     put("lcr_load", "full-pool", full);
 
     // Merge pairs: the worked example of the merge modes, empty sets, and
@@ -166,6 +176,69 @@ void lcr_seeds()
     put("lcr_merge", "mode1-oom-first-buffer", pair(1, first, second, 1));
     put("lcr_merge", "mode1-oom-second-rule", pair(1, first, second, 40));
     put("lcr_merge", "mode2-oom-emergency-rule", pair(2, compiled({{"0301", 2, 0}}), second, 45));
+}
+
+// lcrtool input: flags (merge mode 2, a merge OUTPUT, a lookup time,
+// timetables --all), split point, the time byte, current, defaults.
+std::string tool_pair(unsigned flags, const std::string &a, const std::string &b, uint8_t time = 0)
+{
+    return std::string{static_cast<char>(flags), static_cast<char>(a.size() & 0xFF), static_cast<char>(a.size() >> 8),
+                        static_cast<char>(time)} + a + b;
+}
+
+// What lcrtool's dump prints for `image`: a text that builds.
+std::string dumped(const std::string &image)
+{
+    const std::string in = out_dir + "/dump.lcr", out = out_dir + "/dump.txt";
+    put(".", "dump.lcr", image);
+    fflush(stdout);
+    int saved = dup(STDOUT_FILENO);
+    bool ok = freopen(out.c_str(), "w", stdout) && lcrtool_dump(in.c_str()) == 0;
+    fflush(stdout);
+    if (!ok || dup2(saved, STDOUT_FILENO) < 0 || close(saved) != 0) {
+        fputs("make_corpus: dump of a seed image failed\n", stderr);
+        exit(1);
+    }
+    FILE *f = fopen(out.c_str(), "rb");
+    std::string text;
+    for (int c; f && (c = getc(f)) != EOF;)
+        text += static_cast<char>(c);
+    fclose(f);
+    unlink(in.c_str());
+    unlink(out.c_str());
+    return text;
+}
+
+void lcrtool_seeds()
+{
+    const std::string first = compiled({{"0301", 2, 0}, {"0302", -2, 3}, {"110", -2, 0}, {"0900", -3, 0}});
+    const std::string second = compiled({{"0301", 2, 0}, {"0302", -2, 3}, {"110", -2, 0}, {"0800", 1, 0}});
+    put("lcrtool_image", "mode1-output", tool_pair(2, first, second));
+    put("lcrtool_image", "mode2-lookup-at-1740", tool_pair(1 | 4, first, second, 17 << 2 | 2));
+    put("lcrtool_image", "mode2-bad-time-all", tool_pair(1 | 4 | 8, first, second, 24 << 2));
+    image_writer join;
+    join.add_number("12", 4).add_number("3", 0).set_child(0, 4, 2);
+    put("lcrtool_image", "joined-current", tool_pair(2, join.bytes, second));
+    image_writer odd;
+    odd.add_number("0998", 30).add_number("12345678901234567890", 70).set_area(0, 7).poke(77, 'X');
+    put("lcrtool_image", "odd-areas-root-area", tool_pair(1 | 2 | 8, odd.bytes, first));
+    put("lcrtool_image", "cut-defaults", tool_pair(0, first, second.substr(0, second.size() - 30)));
+    put("lcrtool_image", "mode2-full-pool-output", tool_pair(1 | 2, full_pool(), first));
+    put("lcrtool_image", "version-4", tool_pair(1, image_writer().version(4).bytes, first));
+
+    put("lcrtool_text", "dump-of-merge-example", dumped(first));
+    put("lcrtool_text", "dump-of-odd-areas", dumped(odd.bytes));
+    put("lcrtool_text", "dump-of-full-pool-and-one-more", dumped(full_pool()) + "99999\t1\t0\t2\n");
+    put("lcrtool_text", "timetables-and-bytes",
+        "provider\t0\tTelco\nprovider\t3\tArcor\nnumber\troute\tprovider\tarea\n0180\t-3\t0\t64\n"
+        "0302\t-2\t3\t13\n19\t-1\t2\t12\n0998\t-3\t0\t30\n"
+        "timetable\t13\tprovider 3 \"Arcor\"; 08:00-18:00 route 2; 23:00-24:00 entry 7\n"
+        "timetable\t30\troute 1 # a comment\nbytes\t77\t58\nbytes\t2819\t80\n");
+    put("lcrtool_text", "names-utf8-escapes-crlf",
+        "\xef\xbb\xbfprovider\t1\t\xc3\x84rger \\x\\t\\x7f\r\nprovider\t2\tGr\xe4" "fin\r\n12\t3\t0\r\n");
+    put("lcrtool_text", "refused-lines",
+        "12\t3\t0\n12\t4\t0\n1a\t0\t0\n123456789012345678901\t0\t0\n13\t64\t0\nprovider\t9\t\\x00\n"
+        "timetable\t5\troute 1; 18:00-06:00 route 2\nbytes\t5000\t00\nnonsense\n");
 }
 
 void burnimg_seeds()
@@ -191,6 +264,7 @@ int main(int argc, char **argv)
     out_dir = argv[1];
     mkdir(out_dir.c_str(), 0755);
     lcr_seeds();
+    lcrtool_seeds();
     burnimg_seeds();
     return 0;
 }

@@ -12,7 +12,8 @@
 #                (default: a scratch directory, removed afterwards)
 #   --seed       write the seed corpora under fuzz/corpus anew with
 #                make_corpus, then stop
-#   TARGET       lcr_load, lcr_merge, burnimg_options (default: all)
+#   TARGET       lcr_load, lcr_merge, lcrtool_image, lcrtool_text,
+#                burnimg_options (default: all)
 #
 # Findings are written to BUILD_DIR/fuzz-findings/TARGET/.
 set -u
@@ -34,14 +35,16 @@ while [ $# -gt 0 ]; do
         *) targets+=("$1"); shift ;;
     esac
 done
-[ ${#targets[@]} -eq 0 ] && targets=(lcr_load lcr_merge burnimg_options)
+[ ${#targets[@]} -eq 0 ] && targets=(lcr_load lcr_merge lcrtool_image lcrtool_text burnimg_options)
 
 # Longest input per target: a loader input may run past the most the loader
-# reads (16392 bytes); a merge input holds two images.
+# reads (16392 bytes); a merge input holds two images; a text may hold
+# more rules than the compiler's 499 trie records take.
 max_len() {
     case $1 in
         lcr_load) echo 20000 ;;
-        lcr_merge) echo 34000 ;;
+        lcr_merge | lcrtool_image) echo 34000 ;;
+        lcrtool_text) echo 8192 ;;
         *) echo 4096 ;;
     esac
 }
