@@ -145,8 +145,9 @@ int check_mode2_pool(image_check *c, size_t rules, lcr_node *tree)
     char added[32] = "";
     size_t at = 0;
     lcr_for_each_compiled_rule(lcr_find_sibling(tree, NODE_ROUTING), [&](const lcr_rule &r) {
-        if (at++ >= rules && strlen(added) + strlen(r.number) + 3 < sizeof added)
-            strcat(strcat(added, *added ? ", " : ""), r.number);
+        size_t len = strlen(added);
+        if (at++ >= rules && len + strlen(r.number) + 3 < sizeof added)
+            snprintf(added + len, sizeof added - len, "%s%s", len ? ", " : "", r.number);
         return true;
     });
     uint32_t drops = 0, needed = 0;
