@@ -213,7 +213,9 @@ int check_file(const char *path)
     }
     image_check check{input_name(path), img.bytes, lcr_records_in(img.len), 0, {}, {}, {}};
     image_check *c = &check;
-    uint32_t partial = (img.len - LCR_OFF_TRIE) % LCR_TRIE_RECORD_SIZE;
+    // A loaded image holds the fixed sections, so only the bytes after its
+    // whole records can fall short of one.
+    uint32_t partial = img.len - lcr_record_offset(c->records);
     if (past == PAST_UNKNOWN)
         finding(c, "more than the %u bytes a reader takes: the rest is ignored", LCR_IMAGE_MAX);
     else if (past)
