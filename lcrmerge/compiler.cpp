@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr int DIGITS = 10;
-
 using timetable = lcr_compile_scratch::timetable;
 using trie_node = lcr_compile_scratch::trie_node;
 
@@ -53,7 +51,9 @@ trie_node *trie_alloc(lcr_compile_scratch *s)
 int trie_insert(const compile_run *run, uint32_t rule, const char *number, int32_t area)
 {
     lcr_compile_scratch *s = run->s;
-    lcr_problem problem = {lcr_problem_kind::tree_full, rule, number, 0, 0, 0, 0};
+    lcr_problem problem = {};
+    problem.rule = rule;
+    problem.number = number;
     // The pool always has room for the root.
     if (s->count == 0)
         trie_alloc(s);
@@ -62,16 +62,17 @@ int trie_insert(const compile_run *run, uint32_t rule, const char *number, int32
         unsigned code = static_cast<unsigned char>(*c);
         // Unsigned, so characters below '0' wrap to large values and fail too.
         unsigned digit = static_cast<uint8_t>(code - '0');
-        if (digit > 9) {
+        if (digit >= LCR_DIGITS) {
             problem.kind = lcr_problem_kind::bad_digit;
-            problem.value = code;
+            problem.bad_char = static_cast<uint8_t>(code);
             report(run, problem);
             return -1;
         }
         if (!node->child[digit]) {
             node->child[digit] = trie_alloc(s);
             if (!node->child[digit]) {
-                problem.value = TRIE_MAX_NODES + static_cast<uint32_t>(strlen(c));
+                problem.kind = lcr_problem_kind::tree_full;
+                problem.records_needed = TRIE_MAX_NODES + static_cast<uint32_t>(strlen(c));
                 report(run, problem);
                 return -1;
             }
@@ -85,7 +86,7 @@ int trie_insert(const compile_run *run, uint32_t rule, const char *number, int32
         return 0;
     }
     problem.kind = node->area == low ? lcr_problem_kind::duplicate : lcr_problem_kind::duplicate_other_area;
-    problem.value = node->rule;
+    problem.first_rule = node->rule;
     report(run, problem);
     return -1;
 }
@@ -114,9 +115,8 @@ uint32_t insert_rules(const compile_run *run, const lcr_node *routing)
         size_t len = strnlen(rule.number, LCR_VALUE_SIZE);
         memcpy(digits, rule.number, len);
         digits[len] = '\0';
-        // Doubling wraps like the 32-bit arithmetic of the device.
-        auto provider_value = static_cast<int32_t>(static_cast<uint32_t>(rule.provider) * 2u);
-        dropped += trie_insert(run, rule_number++, digits, route_to_area(rule.route, provider_value)) != 0;
+        int32_t area = route_to_area(rule.route, lcr_provider_value(rule.provider));
+        dropped += trie_insert(run, rule_number++, digits, area) != 0;
         return true;
     });
     return dropped;
@@ -126,8 +126,8 @@ uint32_t insert_rules(const compile_run *run, const lcr_node *routing)
 // rule set has: provider value 2p for provider p of 0 to 9.
 bool provider_exists(const lcr_compile_scratch *s, uint32_t value)
 {
-    uint32_t p = value / 2;
-    return value % 2 == 0 && p < LCR_PROVIDER_COUNT && (s->present >> p & 1);
+    int32_t p = lcr_value_provider(value);
+    return p >= 0 && (s->present >> p & 1);
 }
 
 // First time slot of timetable `area` that names a provider the rule set
@@ -162,7 +162,11 @@ int validate(const compile_run *run)
         uint32_t area = node.area;
         if (area == AREA_NONE || area == AREA_NO_TIMETABLE)
             continue;
-        lcr_problem problem = {lcr_problem_kind::no_timetable, node.rule, nullptr, area, t, area, 0};
+        lcr_problem problem = {};
+        problem.kind = lcr_problem_kind::no_timetable;
+        problem.rule = node.rule;
+        problem.record = static_cast<uint16_t>(t);
+        problem.area = static_cast<uint8_t>(area);
         if (area < AREA_NO_TIMETABLE) {
             if (missing_at[area] == UNCHECKED)
                 missing_at[area] = static_cast<uint8_t>(first_missing_provider(s, area));
@@ -170,14 +174,18 @@ int validate(const compile_run *run)
             if (j == LCR_TIME_SLOTS)
                 continue;
             problem.kind = lcr_problem_kind::missing_provider;
-            problem.value = static_cast<uint32_t>(s->timetables[area].slot[j]);
-            problem.slot = j;
+            // Only entries below LCR_PROVIDER_SLOTS name a provider.
+            problem.provider_value = static_cast<uint8_t>(s->timetables[area].slot[j]);
+            problem.slot = static_cast<uint8_t>(j);
         }
         report(run, problem);
         result = -1;
     }
     return result;
 }
+
+// The pool's records fit the buffer, so they are written without clipping.
+static_assert(lcr_record_offset(TRIE_MAX_NODES) <= LCR_IMAGE_MAX);
 
 // Writes the trie after the fixed part. The buffer was cleared first, so
 // the zero bytes around the provider names are in place already.
@@ -188,15 +196,14 @@ void serialise(const lcr_compile_scratch *s, lcr_image_out *out)
     // without searching the trie.
     for (uint32_t i = 0; i < s->count; i++) {
         const trie_node &node = s->pool[i];
-        uint8_t record[LCR_TRIE_RECORD_SIZE];
-        record[0] = node.area;
-        for (int d = 0; d < DIGITS; d++) {
+        lcr_set_record_area(out->buf, i, node.area);
+        for (uint32_t d = 0; d < LCR_DIGITS; d++) {
             // Index 0 is the root, which is no one's child, so it marks "no child".
             uint32_t child = node.child[d] ? static_cast<uint32_t>(node.child[d] - s->pool) : 0;
-            put_le16(record + 1 + 2 * d, static_cast<uint16_t>(child));
+            lcr_set_record_link(out->buf, i, d, static_cast<uint16_t>(child));
         }
-        lcr_put(out, lcr_record_offset(i), record, sizeof record);
     }
+    out->len = lcr_record_offset(s->count);
 }
 
 }  // namespace
@@ -250,7 +257,7 @@ void lcr_print_problem(void *context, const lcr_problem &p)
     }
     switch (p.kind) {
     case lcr_problem_kind::bad_digit:
-        fprintf(stderr, "ERROR: Illegal number digit = %x!\n", static_cast<unsigned>(p.value));
+        fprintf(stderr, "ERROR: Illegal number digit = %x!\n", static_cast<unsigned>(p.bad_char));
         break;
     case lcr_problem_kind::duplicate:
         fprintf(stderr, "ERROR : duplikate Entry for number %s\n", p.number);
@@ -269,7 +276,7 @@ void lcr_print_problem(void *context, const lcr_problem &p)
         fprintf(stderr,
                 "ERROR Provider value %d does not exist\n"
                 "(Tree point %d, Area value %d, Time %d)\n",
-                static_cast<int>(p.value), static_cast<int>(p.record), static_cast<int>(p.area),
+                static_cast<int>(p.provider_value), static_cast<int>(p.record), static_cast<int>(p.area),
                 static_cast<int>(p.slot));
         break;
     }
@@ -291,9 +298,9 @@ int compile_lcr(uint32_t *dropped)
 
 void lcr_put(lcr_image_out *out, uint32_t pos, const void *src, uint32_t len)
 {
-    // The pool bound keeps a compiled image within the buffer, but this is
-    // the one place that writes to it, so it clips every write at the end
-    // of the buffer itself. The room left is computed before comparing, so
+    // The fixed part lies within the buffer, but writes of any size come
+    // through here, so it clips every write at the end of the buffer
+    // itself. The room left is computed before comparing, so
     // a huge pos or len cannot wrap around into the buffer.
     if (pos > LCR_IMAGE_MAX)
         return;

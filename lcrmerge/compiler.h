@@ -23,13 +23,12 @@ struct lcr_image_out {
 // are found while the rules go into the trie and drop their rule; the last
 // two are found in the trie afterwards and fail the compile.
 enum class lcr_problem_kind : uint8_t {
-    bad_digit,             // value: the first character other than 0 to 9
-    duplicate,             // value: the rule that entered the number first
-    duplicate_other_area,  // as duplicate, that rule with another area byte
-    tree_full,             // value: the records the trie would hold with the
-                           // rest of the number in it, past TRIE_MAX_NODES
-    no_timetable,          // value: the area byte, 65 to 254
-    missing_provider,      // value: the provider value a time slot names
+    bad_digit,             // a character other than 0 to 9
+    duplicate,             // a number given twice
+    duplicate_other_area,  // as duplicate, the first with another area byte
+    tree_full,             // no trie record left for the rest of the number
+    no_timetable,          // an area byte of 65 to 254
+    missing_provider,      // a time slot names a provider the set lacks
 };
 
 inline bool lcr_problem_fails_compile(lcr_problem_kind kind)
@@ -37,8 +36,12 @@ inline bool lcr_problem_fails_compile(lcr_problem_kind kind)
     return kind == lcr_problem_kind::no_timetable || kind == lcr_problem_kind::missing_provider;
 }
 
+// A problem and the numbers its kind has; the fields of other kinds are 0.
 struct lcr_problem {
     lcr_problem_kind kind;
+    uint8_t bad_char;        // bad_digit: the character, as an unsigned byte
+    uint8_t area;            // trie faults: the record's area byte
+    uint8_t provider_value;  // missing_provider: the provider value it names
     // The rule by its place among those the compiler takes (lcr_for_each_
     // compiled_rule), 0 the first; for a fault in the trie, the rule that
     // gave the record its area byte.
@@ -46,10 +49,11 @@ struct lcr_problem {
     // The rule's number, valid during the report only; null for a fault in
     // the trie.
     const char *number;
-    uint32_t value;
-    uint32_t record;  // trie faults: the record ("tree point")
-    uint32_t area;    // trie faults: its area byte
-    uint32_t slot;    // missing_provider: the time slot
+    uint32_t first_rule;      // duplicate kinds: the rule that entered the number first
+    uint32_t records_needed;  // tree_full: the records the trie would hold with
+                              // the rest of the number in it, past TRIE_MAX_NODES
+    uint16_t record;          // trie faults: the record ("tree point")
+    uint8_t slot;             // missing_provider: the time slot
 };
 
 // Where lcr_compile hands each problem, in the order it finds them: the
@@ -69,7 +73,7 @@ struct lcr_compile_scratch {
     };
     // Pool node i is record i of the image.
     struct trie_node {
-        trie_node *child[10];
+        trie_node *child[LCR_DIGITS];
         uint32_t rule;  // the rule that gave the area byte
         uint8_t area;   // AREA_NONE where no number ends
     };

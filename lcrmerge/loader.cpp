@@ -17,10 +17,6 @@ int32_t kelmar_lcr_version = 0;
 
 namespace {
 
-// Most trie records a read can hold: the bytes after the fixed sections of
-// an LCR_IMAGE_MAX read.
-constexpr uint32_t MAX_READ_RECORDS = (LCR_IMAGE_MAX - LCR_OFF_TRIE) / LCR_TRIE_RECORD_SIZE;
-
 // A record the decoding reaches, in the order it reaches them.
 struct trie_visit {
     uint16_t record;
@@ -34,14 +30,29 @@ struct trie_image {
     uint32_t records;  // whole records within the bytes read
     lcr_node **list_head;
     // Records the checking walk has read, so a second arrival is seen.
-    uint8_t visited[(MAX_READ_RECORDS + 7) / 8];
+    uint8_t visited[(LCR_MAX_READ_RECORDS + 7) / 8];
     // The records the checking walk read, in pre-order with ascending
     // digits: the order in which their rules are made. Each is read at most
     // once, so `visits` stays within `records`.
-    trie_visit order[MAX_READ_RECORDS];
+    trie_visit order[LCR_MAX_READ_RECORDS];
     uint32_t visits;
     uint32_t rules;  // visited records below the root with an area byte
+    lcr_load_status status;  // of the checking walk
 };
+
+// Notes a record below the root that the decoding reaches: the order, and
+// a rule when it has an area byte. False when the record was read before.
+bool note(trie_image *img, uint32_t record, uint32_t digit, uint32_t depth)
+{
+    uint8_t bit = static_cast<uint8_t>(1u << (record % 8));
+    if (img->visited[record / 8] & bit)
+        return false;
+    img->visited[record / 8] |= bit;
+    img->order[img->visits++] = {static_cast<uint16_t>(record), static_cast<uint8_t>(digit),
+                                 static_cast<uint8_t>(depth)};
+    img->rules += lcr_record_area(img->bytes, record) != AREA_NONE;
+    return true;
+}
 
 // Checks that no record is read twice by the decoding walk, which would
 // mean joined branches or a cycle, and that every link the walk follows
@@ -54,33 +65,22 @@ struct trie_image {
 // included, without making the image malformed. Each record is read at
 // most once here, so the check is linear in the bytes read whatever the
 // links say.
-lcr_load_status walk_trie(trie_image *img, uint32_t record, uint32_t digit, uint32_t depth)
+lcr_load_status walk_trie(trie_image *img)
 {
-    uint8_t bit = static_cast<uint8_t>(1u << (record % 8));
-    if (img->visited[record / 8] & bit)
-        return lcr_load_status::joined;
-    img->visited[record / 8] |= bit;
-    img->order[img->visits++] = {static_cast<uint16_t>(record), static_cast<uint8_t>(digit),
-                                 static_cast<uint8_t>(depth)};
-    img->rules += depth > 0 && img->bytes[lcr_record_offset(record)] != AREA_NONE;
-    if (depth == LCR_NUMBER_MAX_DIGITS)
-        return lcr_load_status::loaded;
-    const uint8_t *links = img->bytes + lcr_record_offset(record) + 1;
-    // Most records are leaves with every link 0, seen here at one glance.
-    static const uint8_t no_links[2 * 10] = {};
-    if (memcmp(links, no_links, sizeof no_links) == 0)
-        return lcr_load_status::loaded;
-    for (uint32_t d = 0; d < 10; d++) {
-        uint32_t link = lcr_child_link(links, d);
-        if (link == 0)
-            continue;
-        if (link >= img->records)
-            return lcr_load_status::cut;
-        lcr_load_status status = walk_trie(img, link, d, depth + 1);
-        if (status != lcr_load_status::loaded)
-            return status;
-    }
-    return lcr_load_status::loaded;
+    lcr_walk_trie(img->bytes, img->records, [img](const lcr_link &link) {
+        if (link.kind == lcr_link_kind::too_deep)
+            return lcr_walk_step::pass;
+        if (link.kind == lcr_link_kind::past) {
+            img->status = lcr_load_status::cut;
+            return lcr_walk_step::stop;
+        }
+        if (!note(img, link.to, link.digit, link.depth)) {
+            img->status = lcr_load_status::joined;
+            return lcr_walk_step::stop;
+        }
+        return lcr_walk_step::follow;
+    });
+    return img->status;
 }
 
 // Makes a rule of every record with an area byte below the root, in the
@@ -99,7 +99,7 @@ void decode_lcr_trie(const trie_image *img, lcr_node *routing, const lcr_loaded_
         // record visited before are cut off here.
         number[v.depth - 1] = static_cast<char>('0' + v.digit);
         number[v.depth] = '\0';
-        uint8_t area = img->bytes[lcr_record_offset(v.record)];
+        uint8_t area = lcr_record_area(img->bytes, v.record);
         if (area == AREA_NONE)
             continue;
         lcr_rule rule = {number, area_to_route(area), area_to_provider(area)};
@@ -126,10 +126,7 @@ lcr_load_status check_bytes(trie_image *img, uint32_t len)
     if (len < LCR_OFF_TRIE)
         return lcr_load_status::too_short;
     img->records = lcr_records_in(len);
-    memset(img->visited, 0, sizeof img->visited);
-    img->visits = 0;
-    img->rules = 0;
-    return img->records > 0 ? walk_trie(img, 0, 0, 0) : lcr_load_status::loaded;
+    return img->records > 0 ? walk_trie(img) : lcr_load_status::loaded;
 }
 
 }  // namespace
@@ -157,7 +154,10 @@ lcr_load_status lcr_load_image_bytes(const uint8_t *bytes, uint32_t len, lcr_nod
     lcr_node *routing = list_head ? lcr_find_sibling(*list_head, NODE_ROUTING) : nullptr;
     if (!routing)
         return lcr_load_status::no_routing;
-    trie_image img{bytes, 0, list_head, {}, {}, 0, 0};
+    // The walk starts at the root, record 0, which it has read already: its
+    // visit in `order` is zero, and its empty number makes no rule.
+    trie_image img{bytes, 0, list_head, {}, {}, 1, 0, lcr_load_status::loaded};
+    img.visited[0] = 1;
     lcr_load_status status = check_bytes(&img, len);
     if (status != lcr_load_status::loaded)
         return status;

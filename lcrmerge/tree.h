@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image_format.h"
+
 // Marks the few names that stay global in the linked program; the library is
 // built with hidden visibility, so everything else becomes local.
 #define LCR_EXPORT __attribute__((visibility("default")))
@@ -24,8 +26,8 @@ inline constexpr char NODE_GROUP[] = "Group";
 inline constexpr char NODE_ROUTE[] = "Route";
 inline constexpr char NODE_NUMBER[] = "Number";
 
-// Providers 0 to 9 are the "Provider" children of "Routing".
-inline constexpr int LCR_PROVIDER_COUNT = 10;
+// Providers 0 to 9 (LCR_PROVIDER_COUNT) are the "Provider" children of
+// "Routing".
 
 struct lcr_node {
     lcr_node *parent;

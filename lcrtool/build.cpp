@@ -21,7 +21,7 @@ void keep_stored_areas(const rule_list *list, lcr_image_out *out)
         const tool_rule &r = list->rules[i];
         uint32_t record;
         if (r.area != rule_area(&r) && trie_longest_rule(out->buf, out->len, r.number, &record))
-            out->buf[lcr_record_offset(record)] = r.area;
+            lcr_set_record_area(out->buf, record, r.area);
     }
 }
 
@@ -41,20 +41,19 @@ void spell_char(uint8_t code, char *text)
 void report_problem(const char *file, const rule_list *list, const lcr_problem *p, uint32_t pool_drops)
 {
     const tool_rule &r = list->rules[p->rule];
-    auto value = static_cast<unsigned>(p->value);
     char ch[5];
     switch (p->kind) {
     case lcr_problem_kind::bad_digit:
-        spell_char(static_cast<uint8_t>(p->value), ch);
-        report_line(file, r.line, "Illegal number digit = %x ('%s')", value, ch);
+        spell_char(static_cast<uint8_t>(p->bad_char), ch);
+        report_line(file, r.line, "Illegal number digit = %x ('%s')", static_cast<unsigned>(p->bad_char), ch);
         break;
     case lcr_problem_kind::duplicate:
         report_line(file, r.line, "duplikate Entry for number %s (first on line %u)", r.number,
-                    static_cast<unsigned>(list->rules[p->value].line));
+                    static_cast<unsigned>(list->rules[p->first_rule].line));
         break;
     case lcr_problem_kind::duplicate_other_area:
         report_line(file, r.line, "duplikate Entry for number %s with different Areas (first on line %u)",
-                    r.number, static_cast<unsigned>(list->rules[p->value].line));
+                    r.number, static_cast<unsigned>(list->rules[p->first_rule].line));
         break;
     case lcr_problem_kind::tree_full:
         if (pool_drops == 1)
@@ -67,11 +66,12 @@ void report_problem(const char *file, const rule_list *list, const lcr_problem *
                         static_cast<unsigned>(pool_drops - 1), TRIE_MAX_NODES);
         break;
     case lcr_problem_kind::no_timetable:
-        report_line(file, r.line, "Area %u timetable does not exist (route %u)", value, value - 1);
+        report_line(file, r.line, "Area %u timetable does not exist (route %d)", static_cast<unsigned>(p->area),
+                    static_cast<int>(lcr_route_of_area(p->area)));
         break;
-    case lcr_problem_kind::missing_provider:
-        report_line(file, r.line, "Provider value %u does not exist (timetable %u, slot %u)", value,
-                    static_cast<unsigned>(p->area), static_cast<unsigned>(p->slot));
+    default:
+        // missing_provider never comes up: every rule set lcrtool compiles
+        // has the ten providers of the skeleton.
         break;
     }
 }

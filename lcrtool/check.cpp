@@ -19,17 +19,15 @@
 
 namespace {
 
-constexpr uint32_t MAX_RECORDS = lcr_records_in(LCR_IMAGE_MAX);
-
 // One image under check: the bytes read and what the walk learnt of them.
 struct image_check {
     const char *file;
     const uint8_t *bytes;
     uint32_t records;  // whole records within the bytes read
     uint32_t findings;
-    bool reached[MAX_RECORDS];
+    bool reached[LCR_MAX_READ_RECORDS];
     // The number by which the walk first reached each record.
-    char number[MAX_RECORDS][LCR_NUMBER_MAX_DIGITS + 1];
+    char number[LCR_MAX_READ_RECORDS][LCR_NUMBER_MAX_DIGITS + 1];
     char text[128];  // the words of a finding shared with merge
 };
 
@@ -44,50 +42,55 @@ __attribute__((format(printf, 2, 3))) void finding(image_check *c, const char *f
     c->findings++;
 }
 
+// What the area byte of a record the walk reaches says that no reader
+// takes, or that a merge does not keep.
+void check_area(image_check *c, uint32_t record, uint32_t depth)
+{
+    uint8_t area = lcr_record_area(c->bytes, record);
+    if (area == AREA_NONE)
+        return;
+    int32_t route = area_to_route(area);
+    if (depth == 0) {
+        finding(c, "the root record holds area byte %u, which no reader takes as a rule", area);
+    } else if (route == ROUTE_NO_TIMETABLE && area != AREA_NO_TIMETABLE) {
+        area_loss(area, route, AREA_NO_TIMETABLE, c->text, sizeof c->text);
+        finding(c, "%s has %s", c->number[record], c->text);
+    }
+}
+
 // Follows the trie as the loader does: from the root, digits in ascending
 // order, links only out of records less than 20 digits deep. Where the
 // loader stops without a word, or refuses the image, this says so and goes
 // on, so one run shows every damaged link; a record reached again is not
 // entered again, which also ends a cycle.
-void walk(image_check *c, uint32_t record, uint32_t depth)
-{
-    const char *number = c->number[record];
-    uint8_t area = c->bytes[lcr_record_offset(record)];
-    if (depth == 0 && area != AREA_NONE)
-        finding(c, "the root record holds area byte %u, which no reader takes as a rule", area);
-    else if (area != AREA_NONE && area >= LCR_FIXED_TIMETABLES && area != AREA_NO_TIMETABLE) {
-        area_loss(area, ROUTE_NO_TIMETABLE, AREA_NO_TIMETABLE, c->text, sizeof c->text);
-        finding(c, "%s has %s", number, c->text);
-    }
-    const uint8_t *links = c->bytes + lcr_record_offset(record) + 1;
-    for (uint32_t d = 0; d < 10; d++) {
-        uint32_t child = lcr_child_link(links, d);
-        if (child == 0)
-            continue;
-        char next[LCR_NUMBER_MAX_DIGITS + 2];
-        snprintf(next, sizeof next, "%s%u", number, static_cast<unsigned>(d));
-        if (depth == LCR_NUMBER_MAX_DIGITS) {
-            finding(c, "child link for %s is not followed: no reader goes past 20 digits", next);
-        } else if (child >= c->records) {
-            finding(c, "child link for %s leads to record %u, past the %u records read: the image was cut, and lcrmerge refuses it",
-                    next, child, c->records);
-        } else if (c->reached[child]) {
-            finding(c, "record %u is reached both as %s and as %s: the loader refuses the image", child,
-                    c->number[child], next);
-        } else {
-            c->reached[child] = true;
-            memcpy(c->number[child], next, sizeof c->number[child]);
-            walk(c, child, depth + 1);
-        }
-    }
-}
-
 void check_records(image_check *c)
 {
     if (c->records == 0)
         return;
     c->reached[0] = true;
-    walk(c, 0, 0);
+    check_area(c, 0, 0);
+    // The number a link leads to. The walk goes depth first, so the digits
+    // before the link's own are those of the record it leaves.
+    char next[LCR_NUMBER_MAX_DIGITS + 2];
+    lcr_walk_trie(c->bytes, c->records, [&](const lcr_link &link) {
+        next[link.depth - 1] = static_cast<char>('0' + link.digit);
+        next[link.depth] = '\0';
+        if (link.kind == lcr_link_kind::too_deep) {
+            finding(c, "child link for %s is not followed: no reader goes past 20 digits", next);
+        } else if (link.kind == lcr_link_kind::past) {
+            finding(c, "child link for %s leads to record %u, past the %u records read: the image was cut, and lcrmerge refuses it",
+                    next, link.to, c->records);
+        } else if (c->reached[link.to]) {
+            finding(c, "record %u is reached both as %s and as %s: the loader refuses the image", link.to,
+                    c->number[link.to], next);
+        } else {
+            c->reached[link.to] = true;
+            memcpy(c->number[link.to], next, sizeof c->number[link.to]);
+            check_area(c, link.to, link.depth);
+            return lcr_walk_step::follow;
+        }
+        return lcr_walk_step::pass;
+    });
     uint32_t unreached = 0;
     uint32_t first = 0;
     for (uint32_t i = c->records; i-- > 0;) {
@@ -111,7 +114,7 @@ int check_trie_records(image_check *c, const rule_list *list)
         const lcr_problem &p = compiled.problems[i];
         if (p.kind == lcr_problem_kind::tree_full)
             finding(c, "%s needs trie record %u, past the %u that lcrmerge's compiler holds: a merge that keeps it fails",
-                    list->rules[p.rule].number, static_cast<unsigned>(p.value), TRIE_MAX_NODES);
+                    list->rules[p.rule].number, static_cast<unsigned>(p.records_needed), TRIE_MAX_NODES);
     }
     compiled_rules_free(&compiled);
     return 0;
@@ -155,7 +158,7 @@ int check_mode2_pool(image_check *c, size_t rules, lcr_node *tree)
         const lcr_problem &p = compiled.problems[i];
         if (p.kind == lcr_problem_kind::tree_full) {
             drops++;
-            needed = std::max(needed, p.value);
+            needed = std::max(needed, p.records_needed);
         }
     }
     compiled_rules_free(&compiled);
@@ -211,7 +214,9 @@ int check_file(const char *path)
     }
     image_check check{input_name(path), img.bytes, lcr_records_in(img.len), 0, {}, {}, {}};
     image_check *c = &check;
-    uint32_t partial = (img.len - LCR_OFF_TRIE) % LCR_TRIE_RECORD_SIZE;
+    // A loaded image holds the fixed sections, so only the bytes after its
+    // whole records can fall short of one.
+    uint32_t partial = img.len - lcr_record_offset(c->records);
     if (past == PAST_UNKNOWN)
         finding(c, "more than the %u bytes a reader takes: the rest is ignored", LCR_IMAGE_MAX);
     else if (past)

@@ -72,21 +72,19 @@ void fixed_part_of_names(const rule_list *list, uint8_t *fixed)
 size_t trie_longest_rule(const uint8_t *bytes, uint32_t len, const char *number, uint32_t *found_record)
 {
     size_t found = 0;
-    uint32_t record = 0;
-    uint32_t records = lcr_records_in(len);
-    if (records == 0)
-        return 0;
-    for (size_t depth = 0; depth < LCR_NUMBER_MAX_DIGITS && number[depth]; depth++) {
-        const uint8_t *links = bytes + lcr_record_offset(record) + 1;
-        uint32_t child = lcr_child_link(links, static_cast<uint32_t>(number[depth] - '0'));
-        if (child == 0 || child >= records)
-            break;
-        record = child;
-        if (bytes[lcr_record_offset(record)] != AREA_NONE) {
-            found = depth + 1;
-            *found_record = record;
+    // Only the link for the number's next digit is followed, and the walk
+    // stops where the number ends or a link leads past the bytes read.
+    lcr_walk_trie(bytes, lcr_records_in(len), [&](const lcr_link &link) {
+        if (link.digit != static_cast<uint32_t>(number[link.depth - 1] - '0'))
+            return lcr_walk_step::pass;
+        if (link.kind != lcr_link_kind::record)
+            return lcr_walk_step::stop;
+        if (lcr_record_area(bytes, link.to) != AREA_NONE) {
+            found = link.depth;
+            *found_record = link.to;
         }
-    }
+        return number[link.depth] ? lcr_walk_step::follow : lcr_walk_step::stop;
+    });
     return found;
 }
 

@@ -21,7 +21,7 @@ bool timetable_loss(uint32_t k, const uint8_t *stored, const uint8_t *written, c
                  entry - ROUTE_SLOT_BASE);
     else
         snprintf(text, size, "differs in %u of %u slots: a merge writes provider %u in all of them", differ, slots,
-                 entry / 2u);
+                 static_cast<unsigned>(lcr_value_provider(entry)));
     return true;
 }
 

@@ -130,7 +130,7 @@ void print_refusals(const compiled_rules *c, const rule_list *after)
         printf("refuse: %s: ", after->rules[p.rule].number);
         if (p.kind == lcr_problem_kind::tree_full)
             printf("Telefon locate tree too large: it needs trie record %u, past the %u that lcrmerge's compiler holds\n",
-                   static_cast<unsigned>(p.value), TRIE_MAX_NODES);
+                   static_cast<unsigned>(p.records_needed), TRIE_MAX_NODES);
         else
             puts("the compiler refuses it");
     }
@@ -160,7 +160,7 @@ void print_losses(const loaded_image *current, const bool *kept, const lcr_image
         uint32_t record;
         if (!kept[i] || trie_longest_rule(out->buf, out->len, r.number, &record) != strlen(r.number))
             continue;
-        uint8_t written = out->buf[lcr_record_offset(record)];
+        uint8_t written = lcr_record_area(out->buf, record);
         if (written == r.area)
             continue;
         area_loss(r.area, r.route, written, text, sizeof text);

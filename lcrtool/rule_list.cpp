@@ -47,5 +47,5 @@ void sort_rules(rule_list *list)
 
 uint8_t rule_area(const tool_rule *rule)
 {
-    return static_cast<uint8_t>(route_to_area(rule->route, 2 * rule->provider));
+    return static_cast<uint8_t>(route_to_area(rule->route, lcr_provider_value(rule->provider)));
 }

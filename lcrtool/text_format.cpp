@@ -1,16 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "text_format.h"
 
-#include <sys/types.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstdarg>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-
-#include "messages.h"
 
 void print_escaped_name(FILE *out, const char *name)
 {
@@ -95,8 +87,9 @@ entry_kind timetable_entry_kind(uint8_t entry, unsigned *n)
         *n = value - ROUTE_SLOT_BASE;
         return entry_kind::route;
     }
-    if (value % 2 == 0 && value / 2 < LCR_PROVIDER_COUNT) {
-        *n = value / 2;
+    int32_t provider = lcr_value_provider(value);
+    if (provider >= 0) {
+        *n = static_cast<unsigned>(provider);
         return entry_kind::provider;
     }
     *n = value;
