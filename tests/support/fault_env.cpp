@@ -19,6 +19,8 @@ std::vector<std::string> fault_env(const std::string &report, const child_faults
         "FAULT_WRITE_AT=" + std::to_string(faults.write_at),
         "FAULT_WRITE_AS=" + faults.write_as,
         std::string("FAULT_NO_UNNAMED=") + (faults.no_unnamed ? "1" : "0"),
+        "FAULT_NAMES_TAKEN=" + std::to_string(faults.names_taken),
+        std::string("FAULT_NO_PROC=") + (faults.no_proc ? "1" : "0"),
         "FAULT_FOLDER_SYNC=" + faults.folder_sync_as,
         "FAULT_REPORT=" + report,
         // A sanitizer build insists on coming first among the preloaded
@@ -28,14 +30,35 @@ std::vector<std::string> fault_env(const std::string &report, const child_faults
     };
 }
 
-long fault_report_calls(const std::string &report, bool cut_reads)
+namespace {
+
+// The report's two counts and its steps; false when there is no report.
+bool read_report(const std::string &report, long n[2], std::string *steps)
 {
     FILE *f = std::fopen(report.c_str(), "r");
     if (!f)
-        return -2;
-    long n[2] = {-1, -1};
-    if (std::fscanf(f, "%ld %ld", &n[0], &n[1]) != 2)
+        return false;
+    char text[32] = "";
+    if (std::fscanf(f, "%ld %ld %31s", &n[0], &n[1], text) < 2)
         n[0] = n[1] = -1;
     std::fclose(f);
-    return n[cut_reads];
+    *steps = text;
+    return true;
+}
+
+}  // namespace
+
+long fault_report_calls(const std::string &report, bool cut_reads)
+{
+    long n[2] = {-1, -1};
+    std::string steps;
+    return read_report(report, n, &steps) ? n[cut_reads] : -2;
+}
+
+std::string fault_report_steps(const std::string &report)
+{
+    long n[2];
+    std::string steps;
+    read_report(report, n, &steps);
+    return steps;
 }
