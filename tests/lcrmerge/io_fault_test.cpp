@@ -120,7 +120,7 @@ TEST(LcrmergeInputs, ImageThroughAPipeArrivesWhole)
     write_file(dir.file("b.lcr"), SECOND);
     const std::string report = dir.file("report");
     child_faults faults;
-    faults.read_short = 5892 + 2 * 21;
+    faults.read_short = static_cast<long>(image_writer::record_offset(2));
     run_options opts;
     opts.cwd = dir.path;
     opts.env = fault_env(report, faults);

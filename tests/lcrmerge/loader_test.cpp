@@ -189,8 +189,8 @@ const reject_case reject_cases[] = {
     // A file cut short: a link leads to a record that is not wholly within
     // the bytes read, at a record boundary, inside a record, or to record
     // 500, past the 16392 bytes that are read.
-    {"CutAtRecordBoundary", [] { return sample_image().resize(5892 + 21 * 3); }, nullptr, 0},
-    {"CutInsideRecord", [] { return sample_image().resize(5892 + 21 * 4 - 1); }, nullptr, 0},
+    {"CutAtRecordBoundary", [] { return sample_image().resize(image_writer::record_offset(3)); }, nullptr, 0},
+    {"CutInsideRecord", [] { return sample_image().resize(image_writer::record_offset(4) - 1); }, nullptr, 0},
     {"LinkToRecord500",
      [] {
          image_writer i;
