@@ -30,35 +30,25 @@ std::vector<std::string> fault_env(const std::string &report, const child_faults
     };
 }
 
-namespace {
-
-// The report's two counts and its steps; false when there is no report.
-bool read_report(const std::string &report, long n[2], std::string *steps)
+long fault_report_calls(const std::string &report, bool cut_reads)
 {
     FILE *f = std::fopen(report.c_str(), "r");
     if (!f)
-        return false;
-    char text[32] = "";
-    if (std::fscanf(f, "%ld %ld %31s", &n[0], &n[1], text) < 2)
+        return -2;
+    long n[2] = {-1, -1};
+    if (std::fscanf(f, "%ld %ld", &n[0], &n[1]) != 2)
         n[0] = n[1] = -1;
     std::fclose(f);
-    *steps = text;
-    return true;
-}
-
-}  // namespace
-
-long fault_report_calls(const std::string &report, bool cut_reads)
-{
-    long n[2] = {-1, -1};
-    std::string steps;
-    return read_report(report, n, &steps) ? n[cut_reads] : -2;
+    return n[cut_reads];
 }
 
 std::string fault_report_steps(const std::string &report)
 {
-    long n[2];
-    std::string steps;
-    read_report(report, n, &steps);
+    char steps[32] = "";
+    if (FILE *f = std::fopen(report.c_str(), "r")) {
+        if (std::fscanf(f, "%*d %*d %31s", steps) != 1)
+            steps[0] = '\0';
+        std::fclose(f);
+    }
     return steps;
 }
