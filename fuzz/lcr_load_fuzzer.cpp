@@ -3,7 +3,9 @@
 //
 // Each input is written to a file and loaded into a tree that already holds
 // one rule and named providers. The result is checked against a reference
-// reading of the same bytes, written here from the image layout alone:
+// walk of the same bytes, written here from the image layout (its rules
+// decoded by the area-byte codec, which the unit tests hold to the
+// design's table):
 //   - a file too short for its version word, or with a version other than 3,
 //     is refused, and a wrong version is left in kelmar_lcr_version;
 //   - a file with a whole fixed part and a trie in which no record is reached
@@ -20,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "image_format.h"
 #include "image_writer.h"
 #include "loader.h"
 #include "merge.h"
@@ -28,8 +31,6 @@
 namespace {
 
 constexpr size_t read_max = 16392;
-constexpr size_t trie_offset = 5892;
-constexpr size_t record_size = 21;
 // Bound on the reference walk: a well-formed trie has at most 500 records,
 // so a walk this long has gone round a join or a cycle many times.
 constexpr size_t walk_limit = 100000;
@@ -47,7 +48,7 @@ struct reference {
 
     unsigned link(size_t rec, int d) const
     {
-        size_t off = trie_offset + record_size * rec + 1 + 2 * static_cast<size_t>(d);
+        size_t off = image_writer::link_offset(rec, d);
         return bytes[off] | bytes[off + 1] << 8;
     }
 
@@ -89,17 +90,9 @@ struct reference {
         std::string number = prefix;
         if (digit >= 0)
             number += static_cast<char>('0' + digit);
-        unsigned area = bytes[trie_offset + record_size * rec];
-        if (area != 255 && digit >= 0) {
-            if (area == 0)
-                rules.push_back({number, -2, 0});
-            else if (area <= 10)
-                rules.push_back({number, static_cast<int32_t>(area) - 1, 0});
-            else if (area <= 19)
-                rules.push_back({number, -2, static_cast<int32_t>(area) - 10});
-            else
-                rules.push_back({number, -3, 0});
-        }
+        unsigned area = bytes[image_writer::record_offset(rec)];
+        if (area != 255 && digit >= 0)
+            rules.push_back({number, area_to_route(area), area_to_provider(area)});
         for (int d = 0; d < 10; d++)
             if (unsigned c = child(rec, d))
                 walk(c, d, number);
@@ -153,11 +146,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         reference ref;
         ref.bytes = data;
         ref.len = len;
-        ref.records = len > trie_offset ? (len - trie_offset) / record_size : 0;
+        ref.records = image_writer::records_in(len);
         ref.arrivals.assign(ref.records, 0);
         if (ref.records > 0)
             ref.check_arrivals(0, 0);
-        const bool well_formed = len >= trie_offset && !ref.reached_twice && !ref.cut;
+        const bool well_formed = len >= image_writer::trie_offset && !ref.reached_twice && !ref.cut;
         if (well_formed)
             require(result == 0, "well-formed image refused");
         if (ref.cut && !ref.reached_twice)

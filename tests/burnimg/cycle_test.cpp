@@ -77,6 +77,7 @@ TEST_P(Fault, LeavesMessageStatusAndTarget)
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(difference(fake::files["tgt"], c.target), "");
     EXPECT_TRUE(fake::open_files.empty()) << "a descriptor was left open";
+    EXPECT_EQ(fake::calls_behind_stdout, 0);
 }
 
 // Makes the nth read (counting from 1) of `path`, or of any file, fail

@@ -41,12 +41,12 @@ int area_at(const std::string &img, const std::string &number)
     auto byte = [&](size_t off) { return static_cast<unsigned>(static_cast<uint8_t>(img.at(off))); };
     size_t rec = 0;
     for (char c : number) {
-        size_t off = 5892 + 21 * rec + 1 + 2 * (c - '0');
+        size_t off = image_writer::link_offset(rec, c - '0');
         rec = byte(off) | byte(off + 1) << 8;
         if (rec == 0)
             return -1;
     }
-    return static_cast<int>(byte(5892 + 21 * rec));
+    return static_cast<int>(byte(image_writer::record_offset(rec)));
 }
 
 // A skeleton rule set of its own, freed with everything in it.
@@ -118,7 +118,7 @@ TEST_P(compile_cases, MessageAndImage)
     EXPECT_EQ(compile(routing, rc), c.err);
     EXPECT_EQ(rc, c.rc);
     if (c.rc == 0) {
-        ASSERT_EQ(image.len, 5892 + 21 * c.records.size());
+        ASSERT_EQ(image.len, image_writer::record_offset(c.records.size()));
         EXPECT_EQ(compiled(), layout_image(c.records));
         EXPECT_EQ(dropped, c.dropped);
     } else {

@@ -147,7 +147,7 @@ TEST_P(driver_args, Row)
 {
     const args_case &c = GetParam();
     write_file(dir.file("v4.lcr"), image_writer().version(4).bytes);
-    write_file(dir.file("cut.lcr"), FIRST.substr(0, FIRST.size() - 21));
+    write_file(dir.file("cut.lcr"), FIRST.substr(0, FIRST.size() - image_writer::record_size));
     write_file(dir.file("cut-in-record.lcr"), FIRST.substr(0, FIRST.size() - 1));
     write_file(dir.file("junk.lcr"), FIRST + std::string(20, '\x55'));
     ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0700), 0);

@@ -18,14 +18,20 @@
 
 namespace {
 
-// Whether `dir` can hold a file without a name, as the kernel offers them.
-bool has_unnamed_files(const std::string &dir)
+// What `dir` offers for files without a name: 0 none, 1 such files, 2 such
+// files that can be linked by their descriptor too, as the kernel allows a
+// process that may look up every file. Without /proc, lcrmerge names its
+// unnamed file so, or else writes a named one.
+int unnamed_files(const std::string &dir)
 {
     int fd = open(dir.c_str(), O_WRONLY | O_TMPFILE, 0600);
     if (fd < 0)
-        return false;
+        return 0;
+    const std::string name = dir + "/linked";
+    int level = linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0 ? 2 : 1;
+    unlink(name.c_str());
     close(fd);
-    return true;
+    return level;
 }
 
 // Faults while the output is written. The first write misbehaves: a short
@@ -34,12 +40,16 @@ bool has_unnamed_files(const std::string &dir)
 // leaves it too. No unfinished replacement stays behind in any case, and
 // what a run cut off before its rename left is gone, but for the file of a
 // process that still runs (pid 1) written since it started. A file system
-// without unnamed files gets a named replacement; the folder is synced
-// after the rename, and one that cannot be synced fails nothing.
+// without unnamed files gets a named replacement; a name in use is passed
+// over for the next. A new output is written, synced, renamed, and then
+// its folder is synced, in that order; a folder that cannot be synced
+// fails nothing.
 TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
 {
-    child_faults no_unnamed, sync_error = write_fault(0, ""), sync_kill = write_fault(0, "");
+    child_faults no_unnamed, taken, no_proc, sync_error, sync_kill;
     no_unnamed.no_unnamed = true;
+    no_unnamed.names_taken = taken.names_taken = 1;
+    no_proc.no_proc = true;
     sync_error.folder_sync_as = "error";
     sync_kill.folder_sync_as = "kill";
     struct {
@@ -47,15 +57,18 @@ TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
         child_faults faults;
         int status;  // -1: ended by SIGKILL
         const std::string &out;
-    } cases[] = {{"zero", write_fault(1, "zero"), 1, OLD},
-                 {"error", write_fault(1, "error"), 1, OLD},
-                 {"short", write_fault(1, "short"), 0, MODE1},
-                 {"no unnamed files", no_unnamed, 0, MODE1},
-                 {"folder sync fails", sync_error, 0, MODE1},
-                 {"killed in folder sync", sync_kill, -1, MODE1},
+        std::string steps;  // see fault_report_steps
+    } cases[] = {{"zero", write_fault(1, "zero"), 1, OLD, "w"},
+                 {"error", write_fault(1, "error"), 1, OLD, "w"},
+                 {"short", write_fault(1, "short"), 0, MODE1, "wfrd"},
+                 {"no unnamed files, first name taken", no_unnamed, 0, MODE1, "wfrd"},
+                 {"first name taken", taken, 0, MODE1, "wfrd"},
+                 {"no /proc", no_proc, 0, MODE1, "wfrd"},
+                 {"folder sync fails", sync_error, 0, MODE1, "wfrd"},
+                 {"killed in folder sync", sync_kill, -1, MODE1, "wfrd"},
                  // Last: without unnamed files, the kill skips the rest.
-                 {"kill", write_fault(1, "kill"), -1, OLD}};
-    for (const auto &c : cases) {
+                 {"kill", write_fault(1, "kill"), -1, OLD, "w"}};
+    for (auto &c : cases) {
         SCOPED_TRACE(c.what);
         scratch_dir dir;
         write_file(dir.file("a.lcr"), FIRST);
@@ -78,12 +91,16 @@ TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
         if (fault_report_calls(report) == -2)
             GTEST_SKIP() << "the fault library does not reach the program "
                             "(a static program, or an emulator without preloading)";
-        if (c.faults.write_as == "kill" && !has_unnamed_files(dir.path))
+        const int unnamed = unnamed_files(dir.path);
+        if (c.faults.write_as == "kill" && unnamed == 0)
             GTEST_SKIP() << "the file system of " << dir.path << " has no unnamed files";
+        if (c.faults.no_proc && unnamed == 1)
+            c.steps = "wfwfrd";
         EXPECT_EQ(r.exit_code, c.status);
         EXPECT_EQ(r.signal, c.status < 0 ? SIGKILL : 0);
         EXPECT_EQ(r.out + r.err, "");
         EXPECT_TRUE(read_file(dir.file("out.lcr")) == c.out);
+        EXPECT_EQ(fault_report_steps(report), c.steps);
         struct stat after {};
         stat(dir.file("out.lcr").c_str(), &after);
         // A new table arrives as a new file, never by rewriting the old one.
@@ -103,7 +120,7 @@ TEST(LcrmergeInputs, ImageThroughAPipeArrivesWhole)
     write_file(dir.file("b.lcr"), SECOND);
     const std::string report = dir.file("report");
     child_faults faults;
-    faults.read_short = 5892 + 2 * 21;
+    faults.read_short = static_cast<long>(image_writer::record_offset(2));
     run_options opts;
     opts.cwd = dir.path;
     opts.env = fault_env(report, faults);

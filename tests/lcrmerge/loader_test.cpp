@@ -8,6 +8,7 @@
 #include "image_writer.h"
 #include "loader.h"
 #include "rule_set.h"
+#include "tree_invariants.h"
 #include "run_program.h"
 
 namespace {
@@ -36,14 +37,7 @@ const lcr_node *child(const lcr_node *parent, const char *name)
 // names: equal dumps mean an unchanged tree.
 std::string dump(const lcr_node *routing)
 {
-    std::string s;
-    for (const lcr_node *n = routing->child; n; n = n->next) {
-        s += std::string(n->name) + ":" + std::to_string(n->index);
-        if (lcr_name_is(n, NODE_PROVIDER))
-            s += "=" + std::string(lcr_value_string(n));
-        s += " ";
-    }
-    return s + rules_text(routing);
+    return children_text(routing) + rules_text(routing);
 }
 
 // An image with rules in both subtrees and a few names.
@@ -65,10 +59,7 @@ TEST_F(loader_test, RulesComeInPreOrderWithAscendingDigits)
     int index = 0;
     for (const lcr_node *g = child(head, NODE_GROUP); g; g = g->next) {
         EXPECT_EQ(g->index, index++);
-        std::string kids;
-        for (const lcr_node *k = g->child; k; k = k->next)
-            kids += std::string(k->name) + " ";
-        EXPECT_EQ(kids, "Route Number Provider ");
+        EXPECT_EQ(children_text(g), "Route:0 Number:0 Provider:0 ");
     }
     EXPECT_EQ(index, 5);
     EXPECT_EQ(kelmar_lcr_version, 0);
@@ -189,8 +180,8 @@ const reject_case reject_cases[] = {
     // A file cut short: a link leads to a record that is not wholly within
     // the bytes read, at a record boundary, inside a record, or to record
     // 500, past the 16392 bytes that are read.
-    {"CutAtRecordBoundary", [] { return sample_image().resize(5892 + 21 * 3); }, nullptr, 0},
-    {"CutInsideRecord", [] { return sample_image().resize(5892 + 21 * 4 - 1); }, nullptr, 0},
+    {"CutAtRecordBoundary", [] { return sample_image().resize(image_writer::record_offset(3)); }, nullptr, 0},
+    {"CutInsideRecord", [] { return sample_image().resize(image_writer::record_offset(4) - 1); }, nullptr, 0},
     {"LinkToRecord500",
      [] {
          image_writer i;

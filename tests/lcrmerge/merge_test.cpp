@@ -68,63 +68,114 @@ TEST(SameProvider, OnlyTheFirstRulesProviderCounts)
         EXPECT_EQ(same_provider(nullptr, r.p1, nullptr, r.p2), r.expected) << r.p1 << " " << r.p2;
 }
 
-// The worked example: A matches, B has provider 3, C is an emergency
-// number with a match, D has no counterpart.
-TEST_F(merge_fixture, WorkedExampleBothModes)
-{
-    const std::vector<rule> first = {
-        {"0301", 2, 0}, {"0302", -2, 3}, {"110", -2, 0}, {"0900", -3, 0}};
-    const std::vector<rule> second = {
-        {"0301", 2, 0}, {"0302", -2, 3}, {"110", -2, 0}, {"0800", 1, 0}};
-    struct row { int mode; const char *expected; };
-    for (const row &r : {row{1, "0301/2/0;110/-2/0;"},
-                         row{2, "0302/-2/3;110/-2/0;0900/-3/0;112/-2/0;19222/-2/0;"}}) {
-        EXPECT_EQ(merged(r.mode, first, second), r.expected) << "mode " << r.mode;
-        EXPECT_EQ(rules_of(set2), "0301/2/0;0302/-2/3;110/-2/0;0800/1/0;");
-    }
-}
+const char EMERGENCY[] = "110/-2/0;112/-2/0;19222/-2/0;";
+
+// A first set merged with a second one: the first set's rules afterwards in
+// each mode. Either way the second set stays as it was, and merging again
+// changes nothing.
+struct merge_case {
+    const char *what;
+    std::vector<rule> first, second;
+    std::string mode1, mode2;
+};
 
 // One first-set rule against one second-set Group: mode 1 keeps the rule
 // exactly when they match, mode 2 removes it exactly then.
-TEST_F(merge_fixture, MatchingRules)
+merge_case one(const char *what, const rule &a, const rule &b, bool match)
 {
-    struct row { const char *what; rule a, b; bool match; };
-    const row rows[] = {
-        {"identical, provider 0", {"0301", -2, 0}, {"0301", -2, 0}, true},
-        {"second provider ignored", {"0301", -2, 0}, {"0301", -2, 5}, true},
-        {"first provider 3", {"0301", -2, 3}, {"0301", -2, 3}, false},
-        {"routes differ", {"0301", 2, 0}, {"0301", 3, 0}, false},
-        {"number is a prefix", {"030", 2, 0}, {"0301", 2, 0}, false},
-        {"no Route on both sides", {"0301", {}, 0}, {"0301", {}, 0}, true},
-        {"no Route against 1234", {"0301", {}, 0}, {"0301", NO_ROUTE, 0}, true},
-        {"no Route against -2", {"0301", {}, 0}, {"0301", -2, 0}, false},
-        {"no Provider counts as 0", {"0301", 4, {}}, {"0301", 4, 7}, true},
-        {"second without Number", {"0301", 2, 0}, {{}, 2, 0}, false},
-        {"second without children", {"0301", 2, 0}, {{}, {}, {}}, false},
-    };
-    for (const row &r : rows) {
-        for (int mode : {1, 2}) {
-            // Mode 2 always appends the three emergency rules.
-            const std::string left = merged(mode, {r.a}, {r.b});
-            bool kept = std::count(left.begin(), left.end(), ';') == (mode == 1 ? 1 : 4);
-            EXPECT_EQ(kept, mode == 1 ? r.match : !r.match) << r.what << ", mode " << mode;
-        }
-    }
+    const std::string kept = to_string(a) + ";";
+    return {what, {a}, {b}, match ? kept : "", (match ? "" : kept) + EMERGENCY};
 }
 
-// The second set holds a number under several routes, among enough other
-// numbers that they share lookup buckets: a rule matches when any of them
-// has its route.
-TEST_F(merge_fixture, NumberHeldUnderSeveralRoutes)
+// A number the second set holds under several routes, among enough other
+// numbers (each with its last digit as route) that they share lookup
+// buckets: a rule matches when any of them has its route.
+std::vector<rule> several_routes()
 {
     std::vector<rule> second;
     for (int i = 0; i < 300; i++) {
         const std::string n = std::to_string(1000 + 7 * i);
-        second.push_back({n, n.back() - '0', 0});  // the filler's route is its last digit
+        second.push_back({n, n.back() - '0', 0});
     }
     second.insert(second.end(), {{"0301", 1, 0}, {"0301", 2, 0}, {"0301", 3, 0}});
-    EXPECT_EQ(merged(1, {{"0301", 3, 0}, {"0301", 4, 0}, {"1000", 0, 0}, {"1007", 0, 0}, {"1014", 4, 0}}, second),
-              "0301/3/0;1000/0/0;1014/4/0;");
+    return second;
+}
+
+const std::vector<rule> NEAR_MISSES = {{"110", -2, 0}, {"1100", -2, 0}, {"11", -2, 0}, {"112", 3, 0},
+                                       {"0112", -2, 0}, {"19222", -3, 0}, {"1922", -3, 0}};
+
+const merge_case MERGE_CASES[] = {
+    // The worked example: 0301 matches, 0302 has provider 3, 110 is an
+    // emergency number with a match, 0900 has no counterpart.
+    {"worked example", {{"0301", 2, 0}, {"0302", -2, 3}, {"110", -2, 0}, {"0900", -3, 0}},
+     {{"0301", 2, 0}, {"0302", -2, 3}, {"110", -2, 0}, {"0800", 1, 0}}, "0301/2/0;110/-2/0;",
+     "0302/-2/3;110/-2/0;0900/-3/0;112/-2/0;19222/-2/0;"},
+    one("identical, provider 0", {"0301", -2, 0}, {"0301", -2, 0}, true),
+    one("second provider ignored", {"0301", -2, 0}, {"0301", -2, 5}, true),
+    one("first provider 3", {"0301", -2, 3}, {"0301", -2, 3}, false),
+    one("routes differ", {"0301", 2, 0}, {"0301", 3, 0}, false),
+    one("number is a prefix", {"030", 2, 0}, {"0301", 2, 0}, false),
+    one("no Route on both sides", {"0301", {}, 0}, {"0301", {}, 0}, true),
+    one("no Route against 1234", {"0301", {}, 0}, {"0301", NO_ROUTE, 0}, true),
+    one("no Route against -2", {"0301", {}, 0}, {"0301", -2, 0}, false),
+    one("no Provider counts as 0", {"0301", 4, {}}, {"0301", 4, 7}, true),
+    one("second without Number", {"0301", 2, 0}, {{}, 2, 0}, false),
+    one("second without children", {"0301", 2, 0}, {{}, {}, {}}, false),
+    // A first-set Group without "Number" matches nothing, and is no
+    // emergency rule.
+    one("first without Number", {{}, -2, 0}, {{}, -2, 0}, false),
+    {"number under several routes", {{"0301", 3, 0}, {"0301", 4, 0}, {"1000", 0, 0}, {"1007", 0, 0}, {"1014", 4, 0}},
+     several_routes(), "0301/3/0;1000/0/0;1014/4/0;", std::string("0301/4/0;1007/0/0;") + EMERGENCY},
+    // Removals one after another visit every rule once.
+    {"consecutive removals", {{"1", -3, 0}, {"2", -3, 0}, {"3", 1, 0}, {"4", -3, 0}, {"5", -3, 0}, {"6", -3, 0},
+      {"7", 1, 0}, {"8", -3, 0}}, {{"3", 1, 0}, {"7", 1, 0}}, "3/1/0;7/1/0;",
+     std::string("1/-3/0;2/-3/0;4/-3/0;5/-3/0;6/-3/0;8/-3/0;") + EMERGENCY},
+    {"consecutive removals from the first rule", {{"1", -3, 0}, {"2", -3, 0}, {"4", -3, 0}, {"9", 0, 0}},
+     {{"1", -3, 0}, {"2", -3, 0}, {"4", -3, 0}, {"112", -2, 0}}, "1/-3/0;2/-3/0;4/-3/0;", std::string("9/0/0;") + EMERGENCY},
+    {"against no rules", {{"110", -2, 0}, {"0301", 2, 0}}, {}, "", "110/-2/0;0301/2/0;112/-2/0;19222/-2/0;"},
+    {"emergency numbers and near misses", NEAR_MISSES, NEAR_MISSES,
+     "110/-2/0;1100/-2/0;11/-2/0;112/3/0;0112/-2/0;19222/-3/0;1922/-3/0;", "110/-2/0;112/3/0;19222/-3/0;"},
+    {"missing emergency rules appended in order", {{"112", 5, 0}, {"0301", -2, 4}}, {}, "",
+     "112/5/0;0301/-2/4;110/-2/0;19222/-2/0;"},
+};
+
+void PrintTo(const merge_case &c, std::ostream *os)
+{
+    *os << c.what;
+}
+
+struct merge_table : merge_fixture, ::testing::WithParamInterface<merge_case> {};
+
+TEST_P(merge_table, Row)
+{
+    const merge_case &c = GetParam();
+    for (int mode : {1, 2}) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        const std::string left = merged(mode, c.first, c.second);
+        EXPECT_EQ(left, mode == 1 ? c.mode1 : c.mode2);
+        EXPECT_EQ(run(mode), 0);
+        EXPECT_EQ(rules_of(set1), left) << "a second merge changed the first set";
+        // "Version" and ten "Provider" nodes stay, and whole rules stay whole.
+        const bool whole = std::all_of(c.first.begin(), c.first.end(), [](const rule &r) { return r.number && r.route && r.provider; });
+        EXPECT_EQ(whole ? rule_tree_fault(set1) : "", "");
+        std::string second;
+        for (const rule &r : c.second)
+            second += to_string(r) + ";";
+        EXPECT_EQ(rules_of(set2), second) << "the second set changed";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Merge, merge_table, ::testing::ValuesIn(MERGE_CASES),
+                         [](const auto &info) { return "row" + std::to_string(info.index); });
+
+// Added rules carry their children in the order Route, Provider, Number.
+TEST_F(merge_fixture, AddedRulesChildrenInOrder)
+{
+    merged(2, {}, {});
+    lcr_node *last = lcr_find_sibling(set1, NODE_ROUTING)->child;
+    while (last->next)
+        last = last->next;
+    EXPECT_EQ(children_text(last), "Route:0 Provider:0 Number:0 ");
 }
 
 TEST_F(merge_fixture, LaterNamesakeChildCounts)
@@ -138,69 +189,6 @@ TEST_F(merge_fixture, LaterNamesakeChildCounts)
     add(set2, {"0301", 2, 0});
     EXPECT_EQ(clear_routes(set1, set2), 0);
     EXPECT_EQ(rules_of(set1), "0301/2/-;");
-}
-
-TEST_F(merge_fixture, ConsecutiveRemovalsVisitEveryRuleOnce)
-{
-    EXPECT_EQ(merged(1,
-                     {{"1", -3, 0}, {"2", -3, 0}, {"3", 1, 0}, {"4", -3, 0}, {"5", -3, 0}, {"6", -3, 0},
-                      {"7", 1, 0}, {"8", -3, 0}},
-                     {{"3", 1, 0}, {"7", 1, 0}}),
-              "3/1/0;7/1/0;");
-
-    add_all(set2, {{"1", -3, 0}, {"2", -3, 0}, {"4", -3, 0}});
-    add_all(set1, {{"1", -3, 0}, {"2", -3, 0}, {"4", -3, 0}, {"9", 0, 0}});
-    EXPECT_EQ(clear_routes2(set1, set2), 0);
-    EXPECT_EQ(rules_of(set1), "9/0/0;110/-2/0;112/-2/0;19222/-2/0;");
-}
-
-TEST_F(merge_fixture, ModeOneAgainstNoRulesKeepsOnlyTheSkeleton)
-{
-    EXPECT_EQ(merged(1, {{"110", -2, 0}, {"0301", 2, 0}}, {}), "");
-    EXPECT_EQ(rule_tree_fault(set1), "");  // "Version" and ten "Provider" nodes
-}
-
-TEST_F(merge_fixture, EmergencyNumbersAndNearMisses)
-{
-    const std::vector<rule> rules = {{"110", -2, 0}, {"1100", -2, 0}, {"11", -2, 0}, {"112", 3, 0},
-                                          {"0112", -2, 0}, {"19222", -3, 0}, {"1922", -3, 0}};
-    EXPECT_EQ(merged(2, rules, rules), "110/-2/0;112/3/0;19222/-3/0;");
-}
-
-TEST_F(merge_fixture, MissingEmergencyRulesAreAppendedInOrder)
-{
-    EXPECT_EQ(merged(2, {{"112", 5, 0}, {"0301", -2, 4}}, {}), "112/5/0;0301/-2/4;110/-2/0;19222/-2/0;");
-
-    // Added rules carry their children in the order Route, Provider, Number.
-    lcr_node *routing = lcr_find_sibling(set1, NODE_ROUTING);
-    lcr_node *last = routing->child;
-    while (last->next)
-        last = last->next;
-    std::string order;
-    for (lcr_node *k = last->child; k; k = k->next)
-        order += std::string(k->name) + " ";
-    EXPECT_EQ(order, "Route Provider Number ");
-}
-
-TEST_F(merge_fixture, ModeTwoTwiceChangesNothing)
-{
-    const std::string once = merged(2, {{"0301", 2, 0}, {"0302", -2, 3}, {"110", -2, 0}, {"0900", -3, 0}},
-                                    {{"0301", 2, 0}, {"110", -2, 0}, {"112", -2, 0}});
-    EXPECT_EQ(clear_routes2(set1, set2), 0);
-    EXPECT_EQ(rules_of(set1), once);
-}
-
-// A first-set Group without "Number" matches nothing: mode 1 drops it,
-// mode 2 keeps it and does not take it for an emergency rule.
-TEST_F(merge_fixture, FirstSetGroupWithoutNumber)
-{
-    add(set1, {{}, -2, 0});
-    add(set2, {{}, -2, 0});
-    EXPECT_EQ(run(2), 0);
-    EXPECT_EQ(rules_of(set1), "-/-2/0;110/-2/0;112/-2/0;19222/-2/0;");
-    add(set2, {"110", -2, 0});
-    EXPECT_EQ(run(1), 0);
-    EXPECT_EQ(rules_of(set1), "110/-2/0;");
 }
 
 TEST_F(merge_fixture, MissingListsOrRoutingChangeNothing)

@@ -114,13 +114,13 @@ std::string lookup_image()
     return img.bytes;
 }
 
-// What a merge rewrites: area bytes that read as route -3, timetables other
-// than the compiler's (13 and 3 in one slot, the unused 40); and control
-// bytes of both halves of ISO-8859-1 in names.
+// What a merge rewrites: area bytes that read as route -3 (20, the first,
+// and 100), timetables other than the compiler's (13 and 3 in one slot, the
+// unused 40); and control bytes of both halves of ISO-8859-1 in names.
 std::string merge_changes()
 {
     image_writer img;
-    img.provider_name(1, "Tel\x01").provider_name(2, "Tel\x85").add_number("5", 30).add_number("6", 100);
+    img.provider_name(1, "Tel\x01").provider_name(2, "Tel\x85").add_number("5", 20).add_number("6", 100);
     img.poke(image_writer::timetable_offset(13) + 16, 242).poke(image_writer::timetable_offset(3) + 47, 0);
     img.poke(image_writer::timetable_offset(40), 1);
     return img.bytes;
@@ -178,24 +178,29 @@ const std::string CUT_SAMPLE_CHECK =
     "a.lcr: child link for 112 leads to record 21, past the 21 records read: the image was cut, and lcrmerge refuses it\n";
 
 // A rule with route -3 stored with area 30 gets timetable 30 of its own.
+// Its most common answers tie, route 2 (from 01:00) and provider 0 (from
+// 12:30), in 23 slots each: the earlier one counts, and the first slot's
+// and the next timetable's answers count for nothing.
 std::string own_timetable_image()
 {
     image_writer img;
     img.add_number("0998", 30);
-    for (size_t slot = 16; slot < 36; slot++)
-        img.poke(image_writer::timetable_offset(30) + slot, 242);
+    for (size_t slot = 0; slot < 25; slot++)
+        img.poke(image_writer::timetable_offset(30) + slot, slot < 2 ? 7 : 242);
     return img.bytes;
 }
 
-const std::string OWN_TIMETABLE_DUMP = dump_head() + "0998\t-3\t0\t30\ntimetable\t30\tprovider 0 \"\"; 08:00-18:00 route 2\n";
+const std::string OWN_TIMETABLE_DUMP =
+    dump_head() + "0998\t-3\t0\t30\ntimetable\t30\troute 2; 00:00-01:00 entry 7; 12:30-24:00 provider 0 \"\"\n";
 
 // Besides that timetable, bytes the compiler never writes: an old name's
-// tail after provider 3's NUL, unused name slot 100 and reserved bytes.
+// tail after provider 3's NUL, unused name slot 100 and reserved bytes, the
+// byte 00 between two of them and the last one.
 std::string odd_bytes_image()
 {
     image_writer img;
     img.bytes = lookup_image();
-    img.poke(77, 'X').poke(1104, 0xee).poke(2644, 1).poke(2819, 0x80);
+    img.poke(77, 'X').poke(1104, 0xee).poke(2644, 1).poke(2646, 1).poke(2819, 0x80);
     return img.bytes;
 }
 
@@ -203,7 +208,7 @@ const std::string ODD_BYTES_DUMP =
     dump_head({{0, "Telco"}, {3, "Arcor"}}) +
     "0180\t-3\t0\t64\n01801\t5\t0\t6\n0302\t-2\t3\t13\n040\t-2\t0\t0\n12345678901234567890\t0\t0\t1\n"
     "timetable\t13\tprovider 3 \"Arcor\"; 08:00-18:00 route 2; 23:00-24:00 entry 7\n"
-    "bytes\t77\t58\nbytes\t1104\tee\nbytes\t2644\t01\nbytes\t2819\t80\n";
+    "bytes\t77\t58\nbytes\t1104\tee\nbytes\t2644\t010001\nbytes\t2819\t80\n";
 
 // Of a table whose trie fills the pool, with or without rules past it.
 const std::string MODE2_PAST_THE_POOL =
@@ -401,6 +406,11 @@ std::vector<cli_case> cases()
         refused("trailing_backslash", "provider\t1\ta\\\n", build_error(1, "provider name ends in a lone backslash")),
         refused("timetable_run_past_midnight", "timetable\t13\tprovider 3; 18:00-08:00 route 2\n",
                 build_error(1, "timetable run '18:00-08:00' wraps past midnight: give it as two runs, one to 24:00 and one from 00:00")),
+        refused("bytes_past_the_sections", "bytes\t2819\t8000\n",
+                build_error(1, "bytes from offset 2819 need two hex digits each and end by offset 2819")),
+        refused("timetable_answers_misspelt", "timetable\t13\tprovidor 3\ntimetable\t14\tentri 2\n",
+                build_error(1, "timetable answer 'providor 3' is not route 0 to 9, provider 0 to 9 or entry 0 to 255") +
+                    build_error(2, "timetable answer 'entri 2' is not route 0 to 9, provider 0 to 9 or entry 0 to 255")),
         refused("provider_named_twice", "provider\t1\tA\n#\nprovider\t1\tB\n",
                 build_error(3, "provider 1 already named on line 1")),
         refused("every_bad_line", "x\n12\t3\t0\ny\n1a\t3\t0\n12\t3\t0\n",
@@ -526,7 +536,7 @@ std::vector<cli_case> cases()
         {"check_mode2_past_the_pool", {"check", "a.lcr"}, {{"a.lcr", route0_image(full)}}, "a.lcr: " + MODE2_PAST_THE_POOL,
          "", 1},
         {"check_what_a_merge_changes", {"check", "a.lcr"}, {{"a.lcr", merge_changes()}},
-         "a.lcr: 5 has area byte 30, which reads as route -3: a merge writes it as 64\n"
+         "a.lcr: 5 has area byte 20, which reads as route -3: a merge writes it as 64\n"
          "a.lcr: 6 has area byte 100, which reads as route -3: a merge writes it as 64\n"
          "a.lcr: timetable 3 differs in 1 of 48 slots: a merge writes route 2 in all of them\n"
          "a.lcr: timetable 13 differs in 1 of 48 slots: a merge writes provider 3 in all of them\n"
@@ -534,6 +544,9 @@ std::vector<cli_case> cases()
          "a.lcr: provider 1's name holds byte 0x01, which is not printable ISO-8859-1\n"
          "a.lcr: provider 2's name holds byte 0x85, which is not printable ISO-8859-1\n",
          "", 1},
+        {"check_link_past_20_digits", {"check", "a.lcr"},
+         {{"a.lcr", image_writer().add_number("12345678901234567890", 1).set_child(20, 5, 1).bytes}},
+         "a.lcr: child link for 123456789012345678905 is not followed: no reader goes past 20 digits\n", "", 1},
         {"check_without_image", {"check"}, {}, "", USAGE, 2},
 
         // merge: what lcrmerge does with two images, a line each, and its
@@ -559,7 +572,7 @@ std::vector<cli_case> cases()
          "lose timetable 13: differs in 1 of 48 slots: a merge writes provider 3 in all of them\n"
          "lose timetable 40: has non-zero bytes in 1 of 48 slots: a merge writes it as zeros\n"
          "lose section reserved-block: 1 of 48 bytes differ, the first at offset 2644\n"
-         "lose area 5: area byte 30, which reads as route -3: a merge writes it as 64\n"
+         "lose area 5: area byte 20, which reads as route -3: a merge writes it as 64\n"
          "lose area 6: area byte 100, which reads as route -3: a merge writes it as 64\n"
          "result: 2 of 2 rules kept, 3 added\n", "", 0},
         {"merge_refused_by_the_pool", {"merge", "2", "a.lcr", "b.lcr", "out.lcr"},

@@ -2,6 +2,7 @@
 #include "burn_fake.h"
 
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@ std::map<std::string, std::string> files;
 std::map<int, open_file> open_files;
 int forced_fd;
 int fstat_calls;
+int calls_behind_stdout;
 std::vector<std::vector<std::pair<size_t, size_t>>> writes;
 std::function<std::optional<int>(const std::string &path, int flags)> on_open;
 std::function<std::optional<ssize_t>(open_file &f, void *buf, size_t len)> on_read;
@@ -23,6 +25,11 @@ std::function<std::optional<int>(struct stat *st)> on_fstat;
 namespace {
 
 int next_fd;
+
+void check_stdout()
+{
+    calls_behind_stdout += __fpending(stdout) != 0;
+}
 
 ssize_t do_read(open_file &f, void *buf, size_t len)
 {
@@ -35,6 +42,7 @@ ssize_t do_read(open_file &f, void *buf, size_t len)
 
 int fake_open(const char *path, int flags)
 {
+    check_stdout();
     if (on_open)
         if (auto r = on_open(path, flags))
             return *r;
@@ -54,6 +62,7 @@ int fake_open(const char *path, int flags)
 
 ssize_t fake_read(int fd, void *buf, size_t len)
 {
+    check_stdout();
     if (!open_files.count(fd)) {
         errno = EBADF;
         return -1;
@@ -67,6 +76,7 @@ ssize_t fake_read(int fd, void *buf, size_t len)
 
 ssize_t fake_write(int fd, const void *buf, size_t len)
 {
+    check_stdout();
     if (!open_files.count(fd)) {
         errno = EBADF;
         return -1;
@@ -81,11 +91,13 @@ ssize_t fake_write(int fd, const void *buf, size_t len)
 
 int fake_close(int fd)
 {
+    check_stdout();
     return open_files.erase(fd) ? 0 : -1;
 }
 
 int fake_fstat(int fd, struct stat *st)
 {
+    check_stdout();
     fstat_calls++;
     *st = {};
     st->st_size = static_cast<off_t>(files[open_files[fd].path].size());
@@ -105,6 +117,7 @@ void reset()
     next_fd = 3;
     forced_fd = -1;
     fstat_calls = 0;
+    calls_behind_stdout = 0;
     on_open = nullptr;
     on_read = nullptr;
     on_write = nullptr;

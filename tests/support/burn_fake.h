@@ -27,6 +27,9 @@ extern std::map<std::string, std::string> files;  // name to contents
 extern std::map<int, open_file> open_files;
 extern int forced_fd;    // the descriptor the next open returns, or -1
 extern int fstat_calls;  // counted from the last reset
+// Calls that found text still in stdout's buffer: what burnimg prints must
+// be out before the step it announces, which may hang or be cut off.
+extern int calls_behind_stdout;
 // (offset, length) of every write asked for, one list per write-only opening.
 extern std::vector<std::vector<std::pair<size_t, size_t>>> writes;
 

@@ -19,6 +19,8 @@ std::vector<std::string> fault_env(const std::string &report, const child_faults
         "FAULT_WRITE_AT=" + std::to_string(faults.write_at),
         "FAULT_WRITE_AS=" + faults.write_as,
         std::string("FAULT_NO_UNNAMED=") + (faults.no_unnamed ? "1" : "0"),
+        "FAULT_NAMES_TAKEN=" + std::to_string(faults.names_taken),
+        std::string("FAULT_NO_PROC=") + (faults.no_proc ? "1" : "0"),
         "FAULT_FOLDER_SYNC=" + faults.folder_sync_as,
         "FAULT_REPORT=" + report,
         // A sanitizer build insists on coming first among the preloaded
@@ -38,4 +40,15 @@ long fault_report_calls(const std::string &report, bool cut_reads)
         n[0] = n[1] = -1;
     std::fclose(f);
     return n[cut_reads];
+}
+
+std::string fault_report_steps(const std::string &report)
+{
+    char steps[32] = "";
+    if (FILE *f = std::fopen(report.c_str(), "r")) {
+        if (std::fscanf(f, "%*d %*d %31s", steps) != 1)
+            steps[0] = '\0';
+        std::fclose(f);
+    }
+    return steps;
 }

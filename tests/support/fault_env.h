@@ -16,6 +16,8 @@ struct child_faults {
     long write_at = 0;          // the nth write call misbehaves; 0: none
     std::string write_as;       // "zero", "error", "short" or "kill"
     bool no_unnamed = false;    // the file system offers no unnamed files
+    long names_taken = 0;       // the first names given to new files are taken
+    bool no_proc = false;       // no links from /proc
     std::string folder_sync_as; // fsync of a folder: "error" or "kill"; "": as is
 };
 
@@ -44,6 +46,10 @@ std::vector<std::string> fault_env(const std::string &report, const child_faults
 // loaded but the program did not exit normally; -2 when the library was
 // not loaded at all.
 long fault_report_calls(const std::string &report, bool cut_reads = false);
+
+// The steps on files the program took, in order (see fault_shim.cpp): "wfrd"
+// is a write, the file's fsync, the rename and the folder's fsync.
+std::string fault_report_steps(const std::string &report);
 
 // Why a test of allocation failures skips when the count is not positive.
 inline constexpr char NO_MALLOC_FAULTS[] =

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Faults for programs that tests run as child processes. Loaded with
-// LD_PRELOAD, this library stands in for malloc, read, write, openat and
-// fsync and makes the calls that the environment names fail:
+// LD_PRELOAD, this library stands in for malloc, read, write, openat,
+// linkat, renameat and fsync and makes the calls that the environment names
+// fail:
 //
 //   FAULT_MALLOC_AT=n      the nth malloc call of the process fails
 //                          (counted from 1)
@@ -16,12 +17,19 @@
 //                          writer has written only n so far
 //   FAULT_NO_UNNAMED=1     openat refuses unnamed files (O_TMPFILE) with
 //                          EOPNOTSUPP, as some file systems do
+//   FAULT_NAMES_TAKEN=n    the first n names given to a new file (by an
+//                          exclusive create or a link) are taken (EEXIST)
+//   FAULT_NO_PROC=1        links from /proc fail with ENOENT, as without /proc
 //   FAULT_FOLDER_SYNC=what fsync of a folder fails with EINVAL ("error"), as
 //                          on file systems that cannot sync one, or ends
 //                          the process by SIGKILL ("kill")
 //   FAULT_REPORT=p         file p is created when the library is loaded and
 //                          receives the number of malloc calls and of
 //                          reads cut short when the process exits normally
+//                          (-1 -1 when it is killed here), then the steps
+//                          on files in their order: w a write, f an fsync
+//                          of a file, d of a folder, r a rename; a run of
+//                          one step is one letter
 //
 // The report file tells a test that the library was loaded at all: a
 // statically linked program, or an emulator that does not hand LD_PRELOAD
@@ -49,6 +57,8 @@ using read_fn = ssize_t (*)(int, void *, size_t);
 using write_fn = ssize_t (*)(int, const void *, size_t);
 using openat_fn = int (*)(int, const char *, int, ...);
 using fsync_fn = int (*)(int);
+using linkat_fn = int (*)(int, const char *, int, const char *, int);
+using renameat_fn = int (*)(int, const char *, int, const char *);
 
 malloc_fn real_malloc;
 free_fn real_free;
@@ -56,7 +66,13 @@ read_fn real_read;
 write_fn real_write;
 openat_fn real_openat;
 fsync_fn real_fsync;
+linkat_fn real_linkat;
+renameat_fn real_renameat;
 bool no_unnamed;
+bool no_proc;
+long names_taken;
+char steps[32];
+size_t steps_len;
 const char *folder_sync_as = "";
 long writes;
 size_t read_short;
@@ -88,6 +104,18 @@ void *early_alloc(size_t size)
     return p;
 }
 
+void step(char s)
+{
+    if (steps_len < sizeof steps - 1 && (steps_len == 0 || steps[steps_len - 1] != s))
+        steps[steps_len++] = s;
+}
+
+// Whether the name that the program gives a new file now is taken.
+bool name_taken()
+{
+    return names_taken-- > 0;
+}
+
 void write_report(long n, long cut)
 {
     if (!report)
@@ -95,8 +123,8 @@ void write_report(long n, long cut)
     int fd = open(report, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0)
         return;
-    char text[32];
-    int len = snprintf(text, sizeof text, "%ld %ld\n", n, cut);
+    char text[80];
+    int len = snprintf(text, sizeof text, "%ld %ld %s\n", n, cut, steps);
     if (len > 0 && real_write && real_write(fd, text, static_cast<size_t>(len)) < 0) {
         // Nothing to do: a missing count shows in the test.
     }
@@ -111,8 +139,14 @@ __attribute__((constructor)) void start()
     real_write = reinterpret_cast<write_fn>(dlsym(RTLD_NEXT, "write"));
     real_openat = reinterpret_cast<openat_fn>(dlsym(RTLD_NEXT, "openat"));
     real_fsync = reinterpret_cast<fsync_fn>(dlsym(RTLD_NEXT, "fsync"));
+    real_linkat = reinterpret_cast<linkat_fn>(dlsym(RTLD_NEXT, "linkat"));
+    real_renameat = reinterpret_cast<renameat_fn>(dlsym(RTLD_NEXT, "renameat"));
     if (const char *no = getenv("FAULT_NO_UNNAMED"))
         no_unnamed = no[0] == '1';
+    if (const char *no = getenv("FAULT_NO_PROC"))
+        no_proc = no[0] == '1';
+    if (const char *n = getenv("FAULT_NAMES_TAKEN"))
+        names_taken = strtol(n, nullptr, 10);
     if (const char *as = getenv("FAULT_FOLDER_SYNC"))
         folder_sync_as = as;
     if (const char *n = getenv("FAULT_READ_SHORT"))
@@ -171,6 +205,7 @@ extern "C" ssize_t write(int fd, const void *buf, size_t len)
         errno = EIO;
         return -1;
     }
+    step('w');
     if (write_fail_at > 0 && ++writes == write_fail_at) {
         if (strcmp(write_fail_as, "zero") == 0)
             return 0;
@@ -181,7 +216,7 @@ extern "C" ssize_t write(int fd, const void *buf, size_t len)
         if (strcmp(write_fail_as, "short") == 0 && len > 1)
             len /= 2;
         if (strcmp(write_fail_as, "kill") == 0)
-            kill(getpid(), SIGKILL);
+            write_report(-1, -1), kill(getpid(), SIGKILL);
     }
     return real_write(fd, buf, len);
 }
@@ -208,15 +243,37 @@ extern "C" int openat(int dir, const char *path, int flags, ...)
         errno = EOPNOTSUPP;
         return -1;
     }
+    if ((flags & O_CREAT) && (flags & O_EXCL) && name_taken()) {
+        errno = EEXIST;
+        return -1;
+    }
     return real_openat(dir, path, flags, mode);
+}
+
+extern "C" int linkat(int from_dir, const char *from, int dir, const char *to, int flags)
+{
+    const int fault = name_taken() ? EEXIST : no_proc && strncmp(from, "/proc/", 6) == 0 ? ENOENT : 0;
+    if (fault != 0 || !real_linkat) {
+        errno = fault != 0 ? fault : EIO;
+        return -1;
+    }
+    return real_linkat(from_dir, from, dir, to, flags);
+}
+
+extern "C" int renameat(int from_dir, const char *from, int dir, const char *to)
+{
+    step('r');
+    return real_renameat ? real_renameat(from_dir, from, dir, to) : (errno = EIO, -1);
 }
 
 extern "C" int fsync(int fd)
 {
     struct stat st;
-    if (folder_sync_as[0] && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    const bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    step(folder ? 'd' : 'f');
+    if (folder_sync_as[0] && folder) {
         if (strcmp(folder_sync_as, "kill") == 0)
-            kill(getpid(), SIGKILL);
+            write_report(-1, -1), kill(getpid(), SIGKILL);
         errno = EINVAL;
         return -1;
     }

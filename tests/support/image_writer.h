@@ -55,10 +55,20 @@ struct image_writer {
 
     // Trie records held, counting a partial one at the end.
     uint32_t record_count() const;
-    // File offsets of provider p's name field, of timetable k and of record i.
+
+    // The layout, the one place the tests spell it (on purpose rather than
+    // taken from the program's constants, so that a wrong constant there
+    // fails a test). Records of 21 bytes follow the fixed part, record i's
+    // link for digit d at its bytes 1 + 2d; record_offset(n) is also the
+    // length of an image of n records.
+    static constexpr size_t trie_offset = 5892;
+    static constexpr size_t record_size = 21;
     static size_t name_offset(int p) { return 4 + 22 * static_cast<size_t>(p); }
     static size_t timetable_offset(uint32_t k) { return 2820 + 48 * size_t{k}; }
-    static size_t record_offset(uint32_t i);
+    static size_t record_offset(size_t i) { return trie_offset + record_size * i; }
+    static size_t link_offset(size_t i, int d) { return record_offset(i) + 1 + 2 * static_cast<size_t>(d); }
+    // Whole records in the first `len` bytes of an image.
+    static size_t records_in(size_t len) { return len > trie_offset ? (len - trie_offset) / record_size : 0; }
 };
 
 // One trie record by its area byte and its (digit, child index) links.

@@ -88,3 +88,15 @@ std::string rule_tree_fault(const lcr_node *head)
         return "skeleton incomplete";
     return "";
 }
+
+std::string children_text(const lcr_node *parent)
+{
+    std::string s;
+    for (const lcr_node *n = parent->child; n; n = n->next) {
+        s += std::string(n->name) + ":" + std::to_string(n->index);
+        if (lcr_name_is(parent, NODE_ROUTING) && lcr_name_is(n, NODE_PROVIDER))
+            s += "=" + std::string(lcr_value_string(n));
+        s += " ";
+    }
+    return s;
+}

@@ -18,3 +18,8 @@ std::string subtree_fault(const lcr_node *parent);
 // with NUL-ended names of at most 20 characters, and only whole rules: a
 // Group of exactly one "Route", "Number" and "Provider", without children.
 std::string rule_tree_fault(const lcr_node *head);
+
+// The children of `parent` in order, "name:index " each, and a provider's
+// name after a "Provider" under "Routing" ("Provider:3=Telco "): for a test
+// to compare trees.
+std::string children_text(const lcr_node *parent);
