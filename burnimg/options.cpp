@@ -57,7 +57,7 @@ bool replace_verify_buffer(burn_options *opts, uint32_t size)
     auto *buf = static_cast<unsigned char *>(malloc(size ? size : 1));
     if (!buf)
         return false;
-    (void)0;
+    free(opts->verify_buffer);
     opts->verify_buffer = buf;
     opts->verify_size = size;
     return true;
