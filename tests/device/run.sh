@@ -6,7 +6,7 @@
 # with Debian's mtd-utils beside them, runs a static mipsel burnimg against
 # them, and returns non-zero when a scenario fails or the guest never reports.
 #
-#   tests/device/run.sh [--prepare] [--skip-missing] [--burnimg FILE]
+#   tests/device/run.sh --burnimg FILE [--prepare]
 #                       [--cache DIR] [--work DIR] [--timeout SECONDS]
 #                       [--bench RUNS] [--module NAME]... [--tool NAME]...
 #                       [--lcrmerge FILE] [--lcrtool FILE] [--scripts DIR]
@@ -15,12 +15,11 @@
 #   --prepare       fetch the mipsel kernel, busybox and mtd-utils (with the
 #                   packages it depends on) into the cache when they are
 #                   missing (apt-get download, unpacked, not installed)
-#   --skip-missing  exit 77 with the reason when a tool or the cache is missing
-#   --burnimg FILE  the static mipsel burnimg to test; without it the script
-#                   builds one from the source tree with mipsel-linux-gnu-g++
+#   --burnimg FILE  the static mipsel burnimg to test (scripts/test.sh device
+#                   and the bench scripts build it with the device presets)
 #   --cache DIR     kernel, modules, busybox and mtd-utils
 #                   ($DEVTOOLS_DEVICE_CACHE, default build/device-cache)
-#   --work DIR      initramfs and built program (default build/device)
+#   --work DIR      the board's initramfs (default build/device)
 #   --bench RUNS    time burnimg against dd, flashcp and nandwrite on larger
 #                   devices instead of running the scenarios (bench.sh); the
 #                   guest prints a line "bench NAME MICROSECONDS" per run and
@@ -46,7 +45,7 @@ set -u
 src=$(cd "$(dirname "$0")/../.." && pwd)
 here="$src/tests/device"
 
-prepare=0 skip_missing=0 burnimg="" lcrmerge="" lcrtool="" scripts="" timeout=300 bench_runs=0
+prepare=0 burnimg="" lcrmerge="" lcrtool="" scripts="" timeout=300 bench_runs=0
 powercut=0 in_place=0 ubifs_cuts=""
 # The kernel modules (loaded by name with modprobe, which finds their
 # dependencies in modules.dep) and the mtd-utils programs the board carries.
@@ -57,7 +56,6 @@ work=$src/build/device
 while [ $# -gt 0 ]; do
     case $1 in
         --prepare) prepare=1 ;;
-        --skip-missing) skip_missing=1 ;;
         --burnimg) burnimg=$2; shift ;;
         --lcrmerge) lcrmerge=$2; shift ;;
         --lcrtool) lcrtool=$2; shift ;;
@@ -75,6 +73,8 @@ while [ $# -gt 0 ]; do
     esac
     shift
 done
+
+[ -n "$burnimg" ] || { echo "run.sh: --burnimg FILE is needed: the static mipsel burnimg to test" >&2; exit 2; }
 
 # The size of /dev/mtd0 in KiB and its erase block; the scenarios know the
 # byte count (262144) and spell it out in their expectations. The bench
@@ -108,9 +108,8 @@ if [ "$powercut" != 0 ]; then
     [ -f "$lcrmerge" ] || { echo "run.sh: --powercut needs --lcrmerge FILE" >&2; exit 2; }
 fi
 
-missing() {  # a tool or the cache is not there: skip or fail
-    echo "device suite skipped: $*"
-    [ "$skip_missing" = 1 ] && exit 77
+missing() {  # a tool or the cache is not there
+    echo "run.sh: $*" >&2
     exit 2
 }
 
@@ -161,20 +160,10 @@ if ! cache_ready; then
         missing "no mipsel kernel and busybox in $cache (tests/device/run.sh --prepare, or scripts/test.sh device)"
     fi
 fi
-if [ -z "$burnimg" ]; then
-    command -v mipsel-linux-gnu-g++ >/dev/null || missing "mipsel-linux-gnu-g++ not found (Debian package g++-mipsel-linux-gnu)"
-fi
 
 mkdir -p "$work" || exit 2
 work=$(cd "$work" && pwd)
 
-if [ -z "$burnimg" ]; then
-    burnimg=$work/burnimg
-    echo "building a static mipsel burnimg"
-    mipsel-linux-gnu-g++ -std=c++20 -static -Os -fno-exceptions -fno-rtti \
-        -ffunction-sections -fdata-sections -Wl,--gc-sections \
-        -I"$src/burnimg" "$src"/burnimg/*.cpp -o "$burnimg" || exit 2
-fi
 # The guest runs ELF files for 32-bit little-endian MIPS only.
 for prog in "$burnimg" $lcrmerge $lcrtool; do
     [ -f "$prog" ] || { echo "run.sh: no program at $prog" >&2; exit 2; }
