@@ -530,6 +530,7 @@ def main():
     parser.add_argument("--no-baseline", action="store_true",
                         help="do not first check that both suites pass without a mutant")
     args = parser.parse_args()
+    args.programs = {}  # each build's test programs, found once
 
     files = program_files()
     every_site = [s for f in files for s in find_sites(f)]
@@ -576,7 +577,6 @@ def main():
     for s in sites:
         if s.key() in listed:
             skipped[s.folder()] += 1
-    args.programs = {}
     spent, ran, stopped = 0.0, 0, False
     try:
         for n, mutant in enumerate(to_run, 1):
