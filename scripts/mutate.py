@@ -429,12 +429,20 @@ def quick_run(build_dir, args):
             time.sleep(0.05)
             for entry in list(running):
                 program, begun, p = entry
-                timed_out = time.monotonic() - begun > args.timeout * 5
+                # A mutant that hangs a test takes a few times the program's
+                # time without one, as the baseline run measured it.
+                took = time.monotonic() - begun
+                timed_out = took > 10 + 3 * args.durations.get(program, args.timeout)
                 if p.poll() is None and not timed_out:
                     continue
                 running.remove(entry)
+                if timed_out:
+                    os.killpg(p.pid, signal.SIGKILL)
+                    p.wait()
                 if timed_out or p.returncode != 0:
                     failed = f"{Path(program).name} ({'timed out' if timed_out else 'failed'})"
+                elif program not in args.durations:
+                    args.durations[program] = took
     finally:
         for _, _, p in running:
             if p.poll() is None:
@@ -531,6 +539,7 @@ def main():
                         help="do not first check that both suites pass without a mutant")
     args = parser.parse_args()
     args.programs = {}  # each build's test programs, found once
+    args.durations = {}  # each test program's time without a mutant
 
     files = program_files()
     every_site = [s for f in files for s in find_sites(f)]
