@@ -8,7 +8,8 @@ lcrmerge/ and lcrtool/, one at a time: a comparison moved to its neighbour
 || swapped, a returned 0, -1, 1, true or false changed, a + 1 or - 1 made
 + 2 or - 2, a call statement dropped. For each it rebuilds incrementally and
 runs the native suite, then, when that passes, the sanitizer suite, as CI
-does. A mutant that both suites pass survived: a missing test, dead code, or
+does: each GoogleTest program once with all its tests, then ctest's other
+tests. A mutant that both suites pass survived: a missing test, dead code, or
 a change nobody can see, which tests/mutants-equivalent.txt then lists with
 its reason. A mutant that does not build counts apart from the others.
 
@@ -393,30 +394,29 @@ def configure(build_dir, preset):
 
 def test_programs(build_dir):
     """The GoogleTest programs that ctest runs one test at a time, each with
-    its working folder and environment: {program: (folder, environment)}."""
+    its working folder and environment, and the names of ctest's other
+    tests: ({program: (folder, environment)}, [name])."""
     shown = subprocess.run(["ctest", "--test-dir", str(build_dir), "--show-only=json-v1"],
                            capture_output=True, text=True)
-    programs = {}
+    programs, others = {}, []
     if shown.returncode != 0:
-        return programs
+        return programs, others
     for test in json.loads(shown.stdout).get("tests", []):
         command = test.get("command") or []
         if not any(a.startswith("--gtest_filter") for a in command):
+            others.append(test["name"])
             continue
         props = {p["name"]: p["value"] for p in test.get("properties", [])}
         programs.setdefault(command[0], (props.get("WORKING_DIRECTORY", str(build_dir)),
                                          props.get("ENVIRONMENT", [])))
-    return programs
+    return programs, others
 
 
 def quick_run(build_dir, args):
     """Runs each test program once with all its tests, `args.jobs` at a
     time, and stops at the first that fails: the name of that program, or
-    None when all pass. Far quicker than ctest's one process per test, so a
-    mutant that this catches costs no ctest run."""
-    if build_dir not in args.programs:
-        args.programs[build_dir] = test_programs(build_dir)
-    waiting, running = list(args.programs[build_dir].items()), []
+    None when all pass. Far quicker than ctest's one process per test."""
+    waiting, running = list(args.programs[build_dir][0].items()), []
     failed = None
     try:
         while (waiting or running) and not failed:
@@ -457,11 +457,18 @@ def suite(build_dir, args):
     status, out = run(["cmake", "--build", str(build_dir), "-j", str(args.jobs)])
     if status != 0:
         return "built-not", out
+    if build_dir not in args.programs:
+        args.programs[build_dir] = test_programs(build_dir)
     failed = quick_run(build_dir, args)
     if failed:
         return "failed", failed
+    # Then ctest runs the tests that are no GoogleTest test.
+    others = args.programs[build_dir][1]
+    if not others:
+        return "passed", ""
     status, out = run(["ctest", "--test-dir", str(build_dir), "--stop-on-failure", "--no-tests=error",
-                       "-j", str(args.jobs), "--timeout", str(args.timeout)])
+                       "-j", str(args.jobs), "--timeout", str(args.timeout),
+                       "-R", "^(" + "|".join(re.escape(n) for n in others) + ")$"])
     if status == 0:
         return "passed", ""
     m = (re.search(r"tests FAILED:\s*\n\s*\d+ - (\S+) \((.*?)\)", out) or
