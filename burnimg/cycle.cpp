@@ -232,11 +232,6 @@ const file_ops posix_file_ops = {posix_open, read, write, close, fstat};
 
 int run_burn(burn_options *opts, const char *prog, const file_ops &ops)
 {
-    // scan_options never hands over such a record; a chunk of 0 bytes or a
-    // verification buffer short of a chunk would hang or overrun.
-    if (opts->buffer_size == 0 ||
-        (opts->verify && (!opts->verify_buffer || opts->verify_size < opts->buffer_size)))
-        return -1;
     auto *buf = static_cast<unsigned char *>(malloc(opts->buffer_size));
     if (!buf)
         return -1;

@@ -24,5 +24,7 @@ extern const file_ops posix_file_ops;
 // Runs cycles until one ends without a pending comparison, prints the
 // verdict and returns 0 on success or -1 on failure. A failed allocation,
 // open or fstat ends the run with -1 and nothing printed. prog heads the
-// messages; opts->verify is turned off once a comparison succeeds.
+// messages; opts->verify is turned off once a comparison succeeds. opts is
+// as scan_options leaves it: a chunk of at least one byte and, with verify,
+// a verification buffer that holds a chunk.
 int run_burn(burn_options *opts, const char *prog, const file_ops &ops);
