@@ -416,7 +416,10 @@ def quick_run(build_dir, args):
     """Runs each test program once with all its tests, `args.jobs` at a
     time, and stops at the first that fails: the name of that program, or
     None when all pass. Far quicker than ctest's one process per test."""
-    waiting, running = list(args.programs[build_dir][0].items()), []
+    # The programs the build has just linked again come first: the mutant
+    # is in them, and one of them most likely fails.
+    waiting = sorted(args.programs[build_dir][0].items(), key=lambda p: -os.stat(p[0]).st_mtime)
+    running = []
     failed = None
     try:
         while (waiting or running) and not failed:
