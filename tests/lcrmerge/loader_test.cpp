@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <functional>
 #include <ostream>
@@ -21,10 +22,17 @@ struct loader_test : ::testing::Test {
     loader_test() { build_lcr_skeleton(&head); }
     ~loader_test() override { kelmar_free_node(head); }
 
+    // Loads and checks that the image's descriptor was closed: the lowest
+    // free one is the same before and after.
     int load(const std::string &bytes)
     {
         write_file(dir.file("img"), bytes);
-        return load_lcr_image(dir.file("img").c_str(), &head);
+        const int free_before = dup(2);
+        close(free_before);
+        int result = load_lcr_image(dir.file("img").c_str(), &head);
+        EXPECT_EQ(dup(2), free_before);
+        close(free_before);
+        return result;
     }
 };
 

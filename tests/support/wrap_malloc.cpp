@@ -12,6 +12,8 @@ namespace {
 long allocations = 0;
 long fail_at = 0;
 bool failed = false;
+void *last = nullptr;
+size_t last_size = 0;
 
 }  // namespace
 
@@ -23,7 +25,8 @@ extern "C" void *__wrap_malloc(size_t size)
         failed = true;
         return nullptr;
     }
-    return __real_malloc(size);
+    last_size = size;
+    return last = __real_malloc(size);
 }
 
 void wrap_malloc_fail_nth(long nth)
@@ -41,4 +44,10 @@ void wrap_malloc_disarm()
 bool wrap_malloc_failed()
 {
     return failed;
+}
+
+void *wrap_malloc_last(size_t *size)
+{
+    *size = last_size;
+    return last;
 }

@@ -11,6 +11,8 @@
 // or, the same: with_nth_malloc_failing(3, [&] { return code_under_test(); }).
 #pragma once
 
+#include <cstddef>
+
 // Counts allocations from zero again and makes the nth of them, counted
 // from 1, return null; 0 fails none. Only that one allocation fails.
 void wrap_malloc_fail_nth(long nth);
@@ -20,6 +22,9 @@ void wrap_malloc_disarm();
 
 // Whether the allocation armed by the last wrap_malloc_fail_nth has failed.
 bool wrap_malloc_failed();
+
+// The last allocation that succeeded, and its size.
+void *wrap_malloc_last(size_t *size);
 
 // Runs `code` with its nth allocation failing and returns what it returns.
 template <class Code>
