@@ -42,16 +42,18 @@ int unnamed_files(const std::string &dir)
 // process that still runs (pid 1) written since it started. A file system
 // without unnamed files gets a named replacement; a name in use is passed
 // over for the next, and an unnamed file for which all 100 are in use is
-// dropped for a named one. A new output is written, synced, renamed, and then
+// dropped for a named one. A process that may not keep the old file's
+// owner and group replaces it all the same. A new output is written, synced, renamed, and then
 // its folder is synced, in that order; a folder that cannot be synced
 // fails nothing.
 TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
 {
-    child_faults no_unnamed, taken, all_taken, no_proc, sync_error, sync_kill;
+    child_faults no_unnamed, taken, all_taken, no_proc, no_chown, sync_error, sync_kill;
     no_unnamed.no_unnamed = true;
     no_unnamed.names_taken = taken.names_taken = 1;
     all_taken.names_taken = 100;
     no_proc.no_proc = true;
+    no_chown.no_chown = true;
     sync_error.folder_sync_as = "error";
     sync_kill.folder_sync_as = "kill";
     struct {
@@ -67,6 +69,7 @@ TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
                  {"first name taken", taken, 0, MODE1, "wfrd"},
                  {"every name for the unnamed file taken", all_taken, 0, MODE1, "wfwfrd"},
                  {"no /proc", no_proc, 0, MODE1, "wfrd"},
+                 {"may not keep the owner", no_chown, 0, MODE1, "wfrd"},
                  {"folder sync fails", sync_error, 0, MODE1, "wfrd"},
                  {"killed in folder sync", sync_kill, -1, MODE1, "wfrd"},
                  // Last: without unnamed files, the kill skips the rest.

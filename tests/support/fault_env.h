@@ -18,6 +18,7 @@ struct child_faults {
     bool no_unnamed = false;    // the file system offers no unnamed files
     long names_taken = 0;       // the first names given to new files are taken
     bool no_proc = false;       // no links from /proc
+    bool no_chown = false;      // fchown fails with EPERM
     std::string folder_sync_as; // fsync of a folder: "error" or "kill"; "": as is
 };
 

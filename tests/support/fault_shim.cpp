@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Faults for programs that tests run as child processes. Loaded with
 // LD_PRELOAD, this library stands in for malloc, read, write, openat,
-// linkat, renameat and fsync and makes the calls that the environment names
+// linkat, renameat, fsync and fchown and makes the calls that the environment names
 // fail:
 //
 //   FAULT_MALLOC_AT=n      the nth malloc call of the process fails
@@ -20,6 +20,8 @@
 //   FAULT_NAMES_TAKEN=n    the first n names given to a new file (by an
 //                          exclusive create or a link) are taken (EEXIST)
 //   FAULT_NO_PROC=1        links from /proc fail with ENOENT, as without /proc
+//   FAULT_NO_CHOWN=1       fchown fails with EPERM, as for a process that may
+//                          not give a file to another owner or group
 //   FAULT_FOLDER_SYNC=what fsync of a folder fails with EINVAL ("error"), as
 //                          on file systems that cannot sync one, or ends
 //                          the process by SIGKILL ("kill")
@@ -59,6 +61,7 @@ using openat_fn = int (*)(int, const char *, int, ...);
 using fsync_fn = int (*)(int);
 using linkat_fn = int (*)(int, const char *, int, const char *, int);
 using renameat_fn = int (*)(int, const char *, int, const char *);
+using fchown_fn = int (*)(int, uid_t, gid_t);
 
 malloc_fn real_malloc;
 free_fn real_free;
@@ -68,8 +71,10 @@ openat_fn real_openat;
 fsync_fn real_fsync;
 linkat_fn real_linkat;
 renameat_fn real_renameat;
+fchown_fn real_fchown;
 bool no_unnamed;
 bool no_proc;
+bool no_chown;
 long names_taken;
 char steps[32];
 size_t steps_len;
@@ -141,10 +146,13 @@ __attribute__((constructor)) void start()
     real_fsync = reinterpret_cast<fsync_fn>(dlsym(RTLD_NEXT, "fsync"));
     real_linkat = reinterpret_cast<linkat_fn>(dlsym(RTLD_NEXT, "linkat"));
     real_renameat = reinterpret_cast<renameat_fn>(dlsym(RTLD_NEXT, "renameat"));
+    real_fchown = reinterpret_cast<fchown_fn>(dlsym(RTLD_NEXT, "fchown"));
     if (const char *no = getenv("FAULT_NO_UNNAMED"))
         no_unnamed = no[0] == '1';
     if (const char *no = getenv("FAULT_NO_PROC"))
         no_proc = no[0] == '1';
+    if (const char *no = getenv("FAULT_NO_CHOWN"))
+        no_chown = no[0] == '1';
     if (const char *n = getenv("FAULT_NAMES_TAKEN"))
         names_taken = strtol(n, nullptr, 10);
     if (const char *as = getenv("FAULT_FOLDER_SYNC"))
@@ -278,4 +286,13 @@ extern "C" int fsync(int fd)
         return -1;
     }
     return real_fsync ? real_fsync(fd) : 0;
+}
+
+extern "C" int fchown(int fd, uid_t owner, gid_t group)
+{
+    if (no_chown || !real_fchown) {
+        errno = no_chown ? EPERM : EIO;
+        return -1;
+    }
+    return real_fchown(fd, owner, group);
 }
