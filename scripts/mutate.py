@@ -602,13 +602,17 @@ def main():
 
     recorded = read_results(args.results)
     to_run = [s for s in sites if s.key() not in listed and recorded.get(str(s)) in (None, "survived")]
-    skipped = {s.folder(): 0 for s in sites}
-    for s in sites:
-        if s.key() in listed:
-            skipped[s.folder()] += 1
     spent, ran, stopped = 0.0, 0, False
+    listed_at = EQUIVALENTS.stat().st_mtime if EQUIVALENTS.exists() else None
     try:
         for n, mutant in enumerate(to_run, 1):
+            # An entry added to the list while the probe runs counts from
+            # the next mutant on.
+            if EQUIVALENTS.exists() and EQUIVALENTS.stat().st_mtime != listed_at:
+                listed_at = EQUIVALENTS.stat().st_mtime
+                listed = read_equivalents(every_site)[0]
+            if mutant.key() in listed:
+                continue
             begun = time.monotonic()
             outcome, how = try_mutant(mutant, args)
             recorded[str(mutant)] = outcome
@@ -631,6 +635,9 @@ def main():
             run(["cmake", "--build", str(build_dir), "-j", str(args.jobs)])
 
     results = [(s, recorded[str(s)]) for s in sites if s.key() not in listed and str(s) in recorded]
+    skipped = {s.folder(): 0 for s in sites}
+    for s in sites:
+        skipped[s.folder()] += s.key() in listed
     survivors = [m for m, r in results if r == "survived"]
     if survivors:
         print("surviving mutants:")
