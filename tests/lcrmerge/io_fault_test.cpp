@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <set>
 #include <string>
 
@@ -43,17 +44,21 @@ int unnamed_files(const std::string &dir)
 // without unnamed files gets a named replacement; a name in use is passed
 // over for the next, and an unnamed file for which all 100 are in use is
 // dropped for a named one. A process that may not keep the old file's
-// owner and group replaces it all the same. A new output is written, synced, renamed, and then
+// owner and group replaces it all the same. A rename that the folder
+// refuses leaves the table to be written in place, one that fails the
+// run; neither leaves the replacement behind. A new output is written, synced, renamed, and then
 // its folder is synced, in that order; a folder that cannot be synced
 // fails nothing.
 TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
 {
-    child_faults no_unnamed, taken, all_taken, no_proc, no_chown, sync_error, sync_kill;
+    child_faults no_unnamed, taken, all_taken, no_proc, no_chown, rename_refused, rename_fails, sync_error, sync_kill;
     no_unnamed.no_unnamed = true;
     no_unnamed.names_taken = taken.names_taken = 1;
     all_taken.names_taken = 100;
     no_proc.no_proc = true;
     no_chown.no_chown = true;
+    rename_refused.rename_errno = EACCES;
+    rename_fails.rename_errno = EIO;
     sync_error.folder_sync_as = "error";
     sync_kill.folder_sync_as = "kill";
     struct {
@@ -70,6 +75,8 @@ TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
                  {"every name for the unnamed file taken", all_taken, 0, MODE1, "wfwfrd"},
                  {"no /proc", no_proc, 0, MODE1, "wfrd"},
                  {"may not keep the owner", no_chown, 0, MODE1, "wfrd"},
+                 {"folder refuses the rename", rename_refused, 0, MODE1, "wfrw"},
+                 {"rename fails", rename_fails, 1, OLD, "wfr"},
                  {"folder sync fails", sync_error, 0, MODE1, "wfrd"},
                  {"killed in folder sync", sync_kill, -1, MODE1, "wfrd"},
                  // Last: without unnamed files, the kill skips the rest.
@@ -111,8 +118,9 @@ TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
         EXPECT_EQ(fault_report_steps(report), c.steps);
         struct stat after {};
         stat(dir.file("out.lcr").c_str(), &after);
-        // A new table arrives as a new file, never by rewriting the old one.
-        EXPECT_EQ(after.st_ino != before.st_ino, c.out == MODE1);
+        // A new table arrives as a new file, by a rename, unless the folder
+        // refuses it.
+        EXPECT_EQ(after.st_ino != before.st_ino, c.out == MODE1 && c.steps.back() == 'd');
         EXPECT_EQ(dir_entries(dir.path), (std::set<std::string>{"a.lcr", "b.lcr", "out.lcr", "report", ".lcrmerge-1-0"}));
     }
 }

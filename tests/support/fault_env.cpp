@@ -22,6 +22,7 @@ std::vector<std::string> fault_env(const std::string &report, const child_faults
         "FAULT_NAMES_TAKEN=" + std::to_string(faults.names_taken),
         std::string("FAULT_NO_PROC=") + (faults.no_proc ? "1" : "0"),
         std::string("FAULT_NO_CHOWN=") + (faults.no_chown ? "1" : "0"),
+        "FAULT_RENAME=" + std::to_string(faults.rename_errno),
         "FAULT_FOLDER_SYNC=" + faults.folder_sync_as,
         "FAULT_REPORT=" + report,
         // A sanitizer build insists on coming first among the preloaded

@@ -19,6 +19,7 @@ struct child_faults {
     long names_taken = 0;       // the first names given to new files are taken
     bool no_proc = false;       // no links from /proc
     bool no_chown = false;      // fchown fails with EPERM
+    int rename_errno = 0;       // renameat fails with this errno; 0: as is
     std::string folder_sync_as; // fsync of a folder: "error" or "kill"; "": as is
 };
 

@@ -22,6 +22,8 @@
 //   FAULT_NO_PROC=1        links from /proc fail with ENOENT, as without /proc
 //   FAULT_NO_CHOWN=1       fchown fails with EPERM, as for a process that may
 //                          not give a file to another owner or group
+//   FAULT_RENAME=n         renameat fails with errno n: 13 (EACCES) as in a
+//                          folder that refuses it, 5 (EIO) as on a failing disk
 //   FAULT_FOLDER_SYNC=what fsync of a folder fails with EINVAL ("error"), as
 //                          on file systems that cannot sync one, or ends
 //                          the process by SIGKILL ("kill")
@@ -75,6 +77,7 @@ fchown_fn real_fchown;
 bool no_unnamed;
 bool no_proc;
 bool no_chown;
+int rename_errno;
 long names_taken;
 char steps[32];
 size_t steps_len;
@@ -153,6 +156,8 @@ __attribute__((constructor)) void start()
         no_proc = no[0] == '1';
     if (const char *no = getenv("FAULT_NO_CHOWN"))
         no_chown = no[0] == '1';
+    if (const char *e = getenv("FAULT_RENAME"))
+        rename_errno = atoi(e);
     if (const char *n = getenv("FAULT_NAMES_TAKEN"))
         names_taken = strtol(n, nullptr, 10);
     if (const char *as = getenv("FAULT_FOLDER_SYNC"))
@@ -271,7 +276,11 @@ extern "C" int linkat(int from_dir, const char *from, int dir, const char *to, i
 extern "C" int renameat(int from_dir, const char *from, int dir, const char *to)
 {
     step('r');
-    return real_renameat ? real_renameat(from_dir, from, dir, to) : (errno = EIO, -1);
+    if (rename_errno || !real_renameat) {
+        errno = rename_errno ? rename_errno : EIO;
+        return -1;
+    }
+    return real_renameat(from_dir, from, dir, to);
 }
 
 extern "C" int fsync(int fd)
