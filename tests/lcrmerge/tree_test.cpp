@@ -25,19 +25,6 @@ struct tree_fixture : ::testing::Test {
     lcr_node *add(lcr_node *parent, const char *name) { return kelmar_alloc_node(parent, &head, name); }
 };
 
-TEST_F(tree_fixture, IndexCountsEarlierNamesakesCaseSensitively)
-{
-    lcr_node *root = add(nullptr, "Routing");
-    EXPECT_EQ(head, root);
-    add(root, "Provider");
-    add(root, "Group");
-    add(root, "Provider");
-    add(root, "provider");
-    add(root, "Group");
-    EXPECT_EQ(children_text(root), "Provider:0= Group:0 Provider:1= provider:0 Group:1 ");
-    EXPECT_EQ(subtree_fault(root), "");
-}
-
 TEST_F(tree_fixture, SkeletonHasVersionAndTenProviders)
 {
     EXPECT_EQ(build_lcr_skeleton(&head), 0);
@@ -55,18 +42,6 @@ TEST_F(tree_fixture, NullNameIsRefusedWithMessage)
     EXPECT_EQ(add(nullptr, nullptr), nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "kelmar_alloc_node(null)\n");
     EXPECT_EQ(head, nullptr);
-}
-
-TEST_F(tree_fixture, RemovalRenumbersLaterNamesakesOnly)
-{
-    lcr_node *root = add(nullptr, "Routing");
-    add(root, "Group");
-    lcr_node *middle = add(root, "Group");
-    add(root, "Provider");
-    add(root, "Group");
-    EXPECT_EQ(kelmar_free_node(middle), 0);
-    EXPECT_EQ(children_text(root), "Group:0 Provider:0= Group:1 ");
-    EXPECT_EQ(subtree_fault(root), "");
 }
 
 TEST_F(tree_fixture, RemovingFirstAndOnlyChildren)
