@@ -78,7 +78,7 @@ struct args_case {
     std::string first = FIRST;  // first.lcr and second.lcr afterwards
     std::string second = SECOND;
     long fsize_limit = -1;
-    std::string err = "";
+    std::string stderr_text = "";
 };
 
 // Mode 1 of a set against itself keeps the rules with provider 0; mode 2
@@ -183,7 +183,7 @@ TEST_P(driver_args, Row)
     run_result r = run(c.args, opts);
     EXPECT_EQ(r.exit_code, c.status);
     EXPECT_EQ(r.out, c.stdout_text);
-    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.err, c.stderr_text);
     EXPECT_TRUE(read_file(dir.file("first.lcr")) == c.first) << "first.lcr differs";
     EXPECT_TRUE(read_file(dir.file("second.lcr")) == c.second) << "second.lcr differs";
     std::set<std::string> files = {"v4.lcr",   "cut.lcr",    "cut-in-record.lcr", "junk.lcr",
