@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tree.h"
@@ -86,30 +87,33 @@ TEST_F(tree_fixture, FreeListOfFirstChildEmptiesParent)
 
 // Appends and removals in a scrambled order, over the rule set's own names
 // and others (a name given as another copy of its text, a name that differs
-// in case): every index keeps counting the earlier namesakes, and the last
-// child stays known, so a node appended after any removal is numbered from
-// its nearest namesake. Then one walk removes every other Group.
+// in case): every node keeps the name it was given, every index keeps
+// counting the earlier namesakes, and the last child stays known, so a node
+// appended after any removal is numbered from its nearest namesake. Then
+// one walk removes every other Group.
 TEST_F(tree_fixture, IndicesHoldOverManyAppendsAndRemovals)
 {
     lcr_node *root = add(nullptr, "Routing");
     const std::string group_copy = "Group";
     const char *names[] = {NODE_GROUP, group_copy.c_str(), NODE_PROVIDER, "Other", "group"};
-    std::vector<lcr_node *> nodes;
+    std::vector<std::pair<lcr_node *, const char *>> nodes;  // each with the name it was given
     uint32_t seed = 7;
     for (int step = 1; step <= 400; step++) {
         seed = seed * 1103515245u + 12345u;
         uint32_t r = seed >> 8;
         if (nodes.empty() || r % 3 != 0) {
-            nodes.push_back(add(root, names[r % 5]));
+            nodes.push_back({add(root, names[r % 5]), names[r % 5]});
         } else {
             size_t i = r % nodes.size();
-            ASSERT_EQ(kelmar_free_node(nodes[i]), 0);
+            ASSERT_EQ(kelmar_free_node(nodes[i].first), 0);
             nodes.erase(nodes.begin() + static_cast<long>(i));
         }
         if (step % 20 == 0) {
             EXPECT_EQ(subtree_fault(root), "");
         }
     }
+    for (const auto &[node, name] : nodes)
+        EXPECT_STREQ(node->name, name);
     bool drop = false;
     lcr_remove_children_if(root, NODE_GROUP, [&](const lcr_node *) { return drop = !drop; });
     EXPECT_EQ(subtree_fault(root), "");
