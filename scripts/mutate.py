@@ -27,6 +27,7 @@ import random
 import re
 import shutil
 import signal
+import stat
 import subprocess
 import sys
 import time
@@ -488,6 +489,30 @@ def suite(build_dir, args):
     return "failed", f"{m.group(1)} ({m.group(2).strip()})" if m else "ctest failed"
 
 
+# Device nodes the tests write to. A mutant of the output code may replace
+# one by a regular file, which would fail every later run; it is made again.
+DEVICES = {"/dev/full": (1, 7), "/dev/null": (1, 3)}
+
+
+def restore_devices():
+    for path, (major, minor) in DEVICES.items():
+        try:
+            if stat.S_ISCHR(os.lstat(path).st_mode):
+                continue
+            os.remove(path)
+        except FileNotFoundError:
+            pass
+        except OSError as e:
+            print(f"warning: {path} is no device and stays so: {e}", file=sys.stderr)
+            continue
+        print(f"warning: {path} was replaced by the mutant; made again", file=sys.stderr)
+        try:
+            os.mknod(path, 0o666 | stat.S_IFCHR, os.makedev(major, minor))
+            os.chmod(path, 0o666)
+        except OSError as e:
+            print(f"warning: {path} cannot be made again: {e}", file=sys.stderr)
+
+
 def try_mutant(mutant, args):
     """Puts the mutant in place, runs the suites and puts the file back:
     ("killed", how), ("built-not", how) or ("survived", "")."""
@@ -513,6 +538,7 @@ def try_mutant(mutant, args):
         signal.pthread_sigmask(signal.SIG_BLOCK, stops)
         path.write_bytes(original)
         os.utime(path)
+        restore_devices()
         signal.pthread_sigmask(signal.SIG_UNBLOCK, stops)
 
 
