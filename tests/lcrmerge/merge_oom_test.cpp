@@ -22,6 +22,11 @@ TEST(MergeOutOfMemory, AddRuleLeavesNoHalfBuiltRule)
         EXPECT_EQ(result, nth <= 4 ? -1 : 0) << nth;
         EXPECT_EQ(rules_text(head), nth <= 4 ? "" : "112/-2/0;") << nth;
         kelmar_free_list(head);
+        // A rule that would head a list of its own leaves the list empty.
+        lcr_node *top = nullptr;
+        EXPECT_EQ(with_nth_malloc_failing(nth, [&] { return add_rule(nullptr, &top, "1", 1, 0); }), result);
+        EXPECT_EQ(top == nullptr, nth <= 4) << nth;
+        kelmar_free_list(top);
     }
 }
 

@@ -64,6 +64,8 @@ TEST(TreeOutOfMemory, ReservedNodesComeFromOneBlock)
     EXPECT_EQ(create_failing_malloc(routing, &head), nullptr);
 
     kelmar_free_node(a);
+    // A name of its own that cannot be copied gives the node back.
+    EXPECT_EQ(with_nth_malloc_failing(1, [&] { return kelmar_alloc_node(routing, &head, "Other"); }), nullptr);
     lcr_node *again = create_failing_malloc(routing, &head);
     EXPECT_EQ(again, a);
     EXPECT_EQ(again->index, 1);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -114,6 +115,10 @@ TEST_F(tree_fixture, IndicesHoldOverManyAppendsAndRemovals)
     }
     for (const auto &[node, name] : nodes)
         EXPECT_STREQ(node->name, name);
+    // A name outside the rule set's is found by its text, and only by it.
+    const lcr_node *other = lcr_find_sibling(root->child, std::string("Other").c_str());
+    EXPECT_TRUE(other && strcmp(other->name, "Other") == 0);
+    EXPECT_EQ(lcr_find_sibling(root->child, "Othe"), nullptr);
     bool drop = false;
     lcr_remove_children_if(root, NODE_GROUP, [&](const lcr_node *) { return drop = !drop; });
     EXPECT_EQ(subtree_fault(root), "");
