@@ -519,7 +519,9 @@ int read_rule_text(const char *path, rule_list *list, text_extras *extras)
     int status = r.errors ? EXIT_REJECTED : EXIT_OK;
     if (r.out_of_memory) {
         status = EXIT_TROUBLE;
-    } else if (!r.errors && ferror(in)) {
+    } else if (!r.errors && (ferror(in) || !feof(in))) {
+        // getline also stops short of the end when it cannot have memory
+        // for the line; the rules read so far are then not the text's.
         report(r.file, "%s", strerror(errno));
         status = EXIT_TROUBLE;
     }

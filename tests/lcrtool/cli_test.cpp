@@ -8,6 +8,7 @@
 #include <set>
 #include <utility>
 
+#include "fault_env.h"
 #include "image_writer.h"
 #include "lcrtool_test.h"
 
@@ -631,5 +632,41 @@ TEST_P(Cli, Runs)
 
 INSTANTIATE_TEST_SUITE_P(Lcrtool, Cli, testing::ValuesIn(cases()),
                          [](const testing::TestParamInfo<cli_case> &info) { return info.param.name; });
+
+// Each allocation of a build (of a text with a problem to report), a merge
+// and a check failing in turn: a run either says it ran out of memory, fails
+// and writes no image, or runs as it does with all the memory it asks for.
+TEST(LcrtoolOutOfMemory, FailsWithAMessageOrRunsAsUsual)
+{
+    scratch_dir dir;
+    write_file(dir.file("a.txt"), TWO_RULES_DUMP + "12\t4\t0\n");
+    write_file(dir.file("a.lcr"), TWO_RULES);
+    const std::string report = dir.file("report"), out = dir.file("out.lcr");
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"build", "a.txt", "out.lcr"},
+                                                {"merge", "2", "a.lcr", "a.lcr", "out.lcr"}, {"check", "a.lcr"}}) {
+        auto run = [&](long nth) {
+            unlink(out.c_str());
+            run_options opts;
+            opts.cwd = dir.path;
+            opts.env = fault_env(report, malloc_fault(nth));
+            return run_program(LCRTOOL_PATH, args, opts);
+        };
+        const run_result clean = run(0);
+        const long calls = fault_report_calls(report);
+        if (calls <= 0)
+            GTEST_SKIP() << NO_MALLOC_FAULTS;
+        const bool written = access(out.c_str(), F_OK) == 0;
+        const std::string image = written ? read_file(out) : "";
+        for (long nth = 1; nth <= calls; nth++) {
+            SCOPED_TRACE(args[0] + ", allocation " + std::to_string(nth));
+            const run_result r = run(nth);
+            const bool failed = r.exit_code == 2 && r.err.find(" memory") != std::string::npos;
+            EXPECT_EQ(r.out + r.err, failed ? r.out + r.err : clean.out + clean.err);
+            EXPECT_EQ(r.exit_code, failed ? r.exit_code : clean.exit_code);
+            EXPECT_EQ(access(out.c_str(), F_OK) == 0, written && !failed);
+            EXPECT_TRUE(failed || !written || read_file(out) == image);
+        }
+    }
+}
 
 }  // namespace

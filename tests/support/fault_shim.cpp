@@ -191,8 +191,10 @@ extern "C" void *malloc(size_t size)
     if (!real_malloc)
         return early_alloc(size);
     long n = ++calls;
-    if (fail_at > 0 && (n == fail_at || (fail_after && n > fail_at)))
+    if (fail_at > 0 && (n == fail_at || (fail_after && n > fail_at))) {
+        errno = ENOMEM;
         return nullptr;
+    }
     return real_malloc(size);
 }
 
