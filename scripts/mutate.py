@@ -404,8 +404,9 @@ def configure(build_dir, preset):
 
 def test_programs(build_dir):
     """The GoogleTest programs that ctest runs one test at a time, each with
-    its working folder and environment, and the names of ctest's other
-    tests: ({program: (folder, environment)}, [name])."""
+    its working folder, its environment and whether it starts the built
+    programs (label "programs"), and the names of ctest's other tests:
+    ({program: (folder, environment, starts)}, [name])."""
     shown = subprocess.run(["ctest", "--test-dir", str(build_dir), "--show-only=json-v1"],
                            capture_output=True, text=True)
     programs, others = {}, []
@@ -418,23 +419,28 @@ def test_programs(build_dir):
             continue
         props = {p["name"]: p["value"] for p in test.get("properties", [])}
         programs.setdefault(command[0], (props.get("WORKING_DIRECTORY", str(build_dir)),
-                                         props.get("ENVIRONMENT", [])))
+                                         props.get("ENVIRONMENT", []), "programs" in props.get("LABELS", [])))
     return programs, others
 
 
-def quick_run(build_dir, args):
+def quick_run(build_dir, args, since):
     """Runs each test program once with all its tests, `args.jobs` at a
     time, and stops at the first that fails: the name of that program, or
-    None when all pass. Far quicker than ctest's one process per test."""
+    None when all pass. Far quicker than ctest's one process per test. A
+    program that the build did not link again after `since` (a time, or
+    None for all) and that starts no built program cannot see the mutant,
+    and is left out."""
     # The programs the build has just linked again come first: the mutant
     # is in them, and one of them most likely fails.
-    waiting = sorted(args.programs[build_dir][0].items(), key=lambda p: -os.stat(p[0]).st_mtime)
+    waiting = sorted(((program, how) for program, how in args.programs[build_dir][0].items()
+                      if since is None or how[2] or os.stat(program).st_mtime >= since),
+                     key=lambda p: -os.stat(p[0]).st_mtime)
     running = []
     failed = None
     try:
         while (waiting or running) and not failed:
             while waiting and len(running) < args.jobs:
-                program, (folder, env) = waiting.pop(0)
+                program, (folder, env, _) = waiting.pop(0)
                 environment = dict(os.environ, **dict(e.split("=", 1) for e in env))
                 running.append((program, time.monotonic(), subprocess.Popen(
                     [program, "--gtest_brief=1"], cwd=folder, env=environment, stdout=subprocess.DEVNULL,
@@ -464,15 +470,16 @@ def quick_run(build_dir, args):
     return failed
 
 
-def suite(build_dir, args):
+def suite(build_dir, args, every_program=False):
     """Builds and tests one build folder: ("built-not", output),
     ("failed", first failing test) or ("passed", "")."""
+    since = None if every_program else time.time() - 1
     status, out = run(["cmake", "--build", str(build_dir), "-j", str(args.jobs)])
     if status != 0:
         return "built-not", out
     if build_dir not in args.programs:
         args.programs[build_dir] = test_programs(build_dir)
-    failed = quick_run(build_dir, args)
+    failed = quick_run(build_dir, args, since)
     if failed:
         return "failed", failed
     # Then ctest runs the tests that are no GoogleTest test.
@@ -619,7 +626,7 @@ def main():
             if args.no_baseline:
                 continue
             print(f"{build_dir}: building and testing without a mutant first", file=sys.stderr, flush=True)
-            outcome, how = suite(build_dir, args)
+            outcome, how = suite(build_dir, args, every_program=True)
             if outcome != "passed":
                 print(f"{build_dir}: the suite fails without a mutant: {how}", file=sys.stderr)
                 return 2
