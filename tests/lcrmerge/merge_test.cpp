@@ -12,6 +12,14 @@
 
 namespace {
 
+// The rules under "Routing" as rules_text gives them; also checks the
+// links and indices below "Routing".
+std::string rules_of(lcr_node *head)
+{
+    EXPECT_EQ(subtree_fault(lcr_find_sibling(head, NODE_ROUTING)), "");
+    return rules_text(head);
+}
+
 // Two skeleton trees the size the loader leaves them, freed afterwards.
 struct merge_fixture : ::testing::Test {
     lcr_node *set1 = nullptr;
@@ -40,25 +48,15 @@ struct merge_fixture : ::testing::Test {
     int run(int mode) { return mode == 1 ? clear_routes(set1, set2) : clear_routes2(set1, set2); }
     // Fresh sets holding `first` and `second`, merged in `mode`: the rules
     // left in the first set.
-    std::string merged(int mode, const std::vector<rule> &first, const std::vector<rule> &second);
+    std::string merged(int mode, const std::vector<rule> &first, const std::vector<rule> &second)
+    {
+        reset();
+        add_all(set1, first);
+        add_all(set2, second);
+        EXPECT_EQ(run(mode), 0);
+        return rules_of(set1);
+    }
 };
-
-// The rules under "Routing" as rules_text gives them; also checks the
-// links and indices below "Routing".
-std::string rules_of(lcr_node *head)
-{
-    EXPECT_EQ(subtree_fault(lcr_find_sibling(head, NODE_ROUTING)), "");
-    return rules_text(head);
-}
-
-std::string merge_fixture::merged(int mode, const std::vector<rule> &first, const std::vector<rule> &second)
-{
-    reset();
-    add_all(set1, first);
-    add_all(set2, second);
-    EXPECT_EQ(run(mode), 0);
-    return rules_of(set1);
-}
 
 TEST(SameProvider, OnlyTheFirstRulesProviderCounts)
 {
