@@ -176,11 +176,9 @@ TEST(ManPages, LcrtoolCommands)
         usage.try_emplace(cmd);  // the -h line has no operands to compare
     EXPECT_EQ(synopsis, usage);
 
-    std::set<std::string> commands;
+    std::set<std::string> commands = {"-h", "-V"};
     for (const auto &[cmd, operands] : usage)
         commands.insert(cmd);
-    commands.insert("-h");
-    commands.insert("-V");
     EXPECT_EQ(tags("lcrtool", "COMMANDS"), commands);
 }
 
