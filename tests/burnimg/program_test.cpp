@@ -117,24 +117,4 @@ INSTANTIATE_TEST_SUITE_P(Table, Program, ::testing::Values(
              0, 149992, 200000 - 149992, 200000}),
     [](const auto &info) { return std::string(info.param.name); });
 
-// /dev/null takes every write and reads back as empty, so the comparison
-// never succeeds and the program cycles until it is stopped.
-TEST(ProgramRetry, NeverEqualTargetRepeatsIdenticalCycles)
-{
-    scratch_dir dir;
-    write_file(dir.file("img"), make_image(150000));
-    const std::string cycle = with_program(
-        "@: copy img to /dev/null\nprogramming: ...\nclosing: /dev/null \n"
-        "check firmware on: /dev/null check firmware read error (len error)");
-    run_options opts;
-    opts.cwd = dir.path;
-    opts.stop_after_output = 4 * cycle.size();
-    run_result r = run_program(BURNIMG_PATH, {"-i", "img", "-o", "/dev/null", "-c"}, opts);
-
-    EXPECT_TRUE(r.stopped);
-    ASSERT_GE(r.out.size(), 4 * cycle.size());
-    for (size_t i = 0; i < 4; i++)
-        EXPECT_EQ(r.out.substr(i * cycle.size(), cycle.size()), cycle) << "cycle " << i;
-}
-
 }  // namespace

@@ -7,7 +7,7 @@
 // writes a rule set with rules missing.
 #include <gtest/gtest.h>
 
-
+#include <map>
 #include <set>
 #include <string>
 
@@ -20,14 +20,12 @@ namespace {
 // Area bytes: 0 = provider 0, 3 = route 2, 13 = provider 3, 64 = no
 // timetable. Every provider has a name, so a "Provider" node missing from a
 // tree shows as a lost name.
-std::string image(std::initializer_list<std::pair<const char *, uint8_t>> rules)
+std::string image(const std::vector<std::pair<std::string, uint8_t>> &rules)
 {
-    image_writer img;
+    std::map<int, std::string> names;
     for (int p = 0; p < 10; p++)
-        img.provider_name(p, "Anbieter " + std::to_string(p));
-    for (const auto &[number, area] : rules)
-        img.add_number(number, area);
-    return img.bytes;
+        names[p] = "Anbieter " + std::to_string(p);
+    return image_of(rules, names);
 }
 
 const std::string FIRST = image({{"0301", 3}, {"0302", 13}, {"110", 0}, {"0900", 64}, {"0301555", 3}});

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "image_format.h"
 
@@ -54,15 +55,13 @@ TEST(AreaCodec, RoundTripOfRules)
 
 TEST(ByteOrder, LittleEndianOnEveryHost)
 {
-    uint8_t b[4];
-    put_le32(b, 3);
-    EXPECT_EQ(b[0], 3);
-    EXPECT_EQ(b[1] | b[2] | b[3], 0);
-    put_le16(b, 0x1234);
-    EXPECT_EQ(b[0], 0x34);
-    EXPECT_EQ(b[1], 0x12);
-    EXPECT_EQ(get_le16(b), 0x1234);
     const uint8_t w[4] = {0x78, 0x56, 0x34, 0x12};
+    uint8_t b[4] = {0, 0, 0x34, 0x12}, c[4] = {};
+    put_le16(b, 0x5678);
+    put_le32(c, 0x12345678);
+    EXPECT_EQ(memcmp(b, w, 4), 0);
+    EXPECT_EQ(memcmp(c, w, 4), 0);
+    EXPECT_EQ(get_le16(w + 2), 0x1234);
     EXPECT_EQ(get_le32(w), 0x12345678u);
 }
 

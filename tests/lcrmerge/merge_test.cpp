@@ -12,6 +12,14 @@
 
 namespace {
 
+// The rules under "Routing" as rules_text gives them; also checks the
+// links and indices below "Routing".
+std::string rules_of(lcr_node *head)
+{
+    EXPECT_EQ(subtree_fault(lcr_find_sibling(head, NODE_ROUTING)), "");
+    return rules_text(head);
+}
+
 // Two skeleton trees the size the loader leaves them, freed afterwards.
 struct merge_fixture : ::testing::Test {
     lcr_node *set1 = nullptr;
@@ -23,11 +31,10 @@ struct merge_fixture : ::testing::Test {
         kelmar_free_list(set2);
     }
 
-    static void add(lcr_node *&head, const rule &r) { add_group(&head, r); }
     static void add_all(lcr_node *&head, const std::vector<rule> &rules)
     {
         for (const auto &r : rules)
-            add(head, r);
+            add_group(&head, r);
     }
 
     void reset()
@@ -41,25 +48,15 @@ struct merge_fixture : ::testing::Test {
     int run(int mode) { return mode == 1 ? clear_routes(set1, set2) : clear_routes2(set1, set2); }
     // Fresh sets holding `first` and `second`, merged in `mode`: the rules
     // left in the first set.
-    std::string merged(int mode, const std::vector<rule> &first, const std::vector<rule> &second);
+    std::string merged(int mode, const std::vector<rule> &first, const std::vector<rule> &second)
+    {
+        reset();
+        add_all(set1, first);
+        add_all(set2, second);
+        EXPECT_EQ(run(mode), 0);
+        return rules_of(set1);
+    }
 };
-
-// The rules under "Routing" as rules_text gives them; also checks the
-// links and indices below "Routing".
-std::string rules_of(lcr_node *head)
-{
-    EXPECT_EQ(subtree_fault(lcr_find_sibling(head, NODE_ROUTING)), "");
-    return rules_text(head);
-}
-
-std::string merge_fixture::merged(int mode, const std::vector<rule> &first, const std::vector<rule> &second)
-{
-    reset();
-    add_all(set1, first);
-    add_all(set2, second);
-    EXPECT_EQ(run(mode), 0);
-    return rules_of(set1);
-}
 
 TEST(SameProvider, OnlyTheFirstRulesProviderCounts)
 {
@@ -186,14 +183,14 @@ TEST_F(merge_fixture, LaterNamesakeChildCounts)
     lcr_set_string(kelmar_alloc_node(g, &set1, NODE_NUMBER), "0301", 10);
     lcr_set_int(kelmar_alloc_node(g, &set1, NODE_ROUTE), 7);
     lcr_set_int(kelmar_alloc_node(g, &set1, NODE_ROUTE), 2);
-    add(set2, {"0301", 2, 0});
+    add_group(&set2, {"0301", 2, 0});
     EXPECT_EQ(clear_routes(set1, set2), 0);
     EXPECT_EQ(rules_of(set1), "0301/2/-;");
 }
 
 TEST_F(merge_fixture, MissingListsOrRoutingChangeNothing)
 {
-    add(set1, {"0301", 2, 0});
+    add_group(&set1, {"0301", 2, 0});
     lcr_node *no_routing = nullptr;
     kelmar_alloc_node(nullptr, &no_routing, NODE_VERSION);
     for (int mode : {1, 2}) {
@@ -212,9 +209,9 @@ TEST_F(merge_fixture, RoutingFoundBehindOtherTopLevelNodes)
     lcr_node *head = nullptr;
     kelmar_alloc_node(nullptr, &head, NODE_VERSION);
     build_lcr_skeleton(&head);
-    add(head, {"0301", 2, 0});
-    add(head, {"0900", 2, 0});
-    add(set2, {"0301", 2, 0});
+    add_group(&head, {"0301", 2, 0});
+    add_group(&head, {"0900", 2, 0});
+    add_group(&set2, {"0301", 2, 0});
     EXPECT_EQ(clear_routes(head, set2), 0);
     EXPECT_EQ(rules_of(head), "0301/2/0;");
     kelmar_free_list(head);
@@ -227,7 +224,7 @@ TEST_F(merge_fixture, OneTreeOnBothSides)
     add_all(set1, {{"0301", 2, 0}, {"0302", -2, 3}, {"110", -2, 0}, {"0900", -3, 0}});
     EXPECT_EQ(clear_routes(set1, set1), 0);
     EXPECT_EQ(rules_of(set1), "0301/2/0;110/-2/0;0900/-3/0;");
-    add(set1, {"0302", -2, 3});
+    add_group(&set1, {"0302", -2, 3});
     EXPECT_EQ(clear_routes2(set1, set1), 0);
     EXPECT_EQ(rules_of(set1), "110/-2/0;0302/-2/3;112/-2/0;19222/-2/0;");
 }

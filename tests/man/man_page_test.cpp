@@ -141,8 +141,6 @@ TEST(ManPages, LcrmergeUsageAndModes)
             synopsis.push_back(words(line).at(0));
     EXPECT_EQ(synopsis, params);
     EXPECT_EQ(tags("lcrmerge", "MODES"), (std::set<std::string>{"1", "2"}));
-    EXPECT_NE(usage[1].find("mode '1'"), std::string::npos);
-    EXPECT_NE(usage[2].find("mode '2'"), std::string::npos);
 }
 
 TEST(ManPages, LcrtoolCommands)
@@ -178,11 +176,9 @@ TEST(ManPages, LcrtoolCommands)
         usage.try_emplace(cmd);  // the -h line has no operands to compare
     EXPECT_EQ(synopsis, usage);
 
-    std::set<std::string> commands;
+    std::set<std::string> commands = {"-h", "-V"};
     for (const auto &[cmd, operands] : usage)
         commands.insert(cmd);
-    commands.insert("-h");
-    commands.insert("-V");
     EXPECT_EQ(tags("lcrtool", "COMMANDS"), commands);
 }
 

@@ -184,11 +184,6 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
             }
             (i == 0 ? result.out : result.err).append(buf, static_cast<size_t>(n));
         }
-        if (!killed && opts.stop_after_output && result.out.size() >= opts.stop_after_output) {
-            result.stopped = true;
-            kill(pid, SIGKILL);
-            killed = true;
-        }
     }
     close(out_pipe[0]);
     close(err_pipe[0]);

@@ -17,7 +17,6 @@ struct run_options {
     bool ignore_sigxfsz = false;   // so a write past the limit fails with EFBIG
     int umask = 022;
     std::string cwd;               // empty: the test's own
-    size_t stop_after_output = 0;  // kill the child once stdout holds this many bytes
     // Standard input: these bytes through a pipe (at most a pipe's 64 KiB),
     // or /dev/null when unset.
     std::optional<std::string> input;
@@ -27,7 +26,6 @@ struct run_result {
     int exit_code = -1;  // exit status, or -1 when the child was killed
     int signal = 0;      // the signal that ended the child, or 0
     bool timed_out = false;
-    bool stopped = false;  // ended by stop_after_output
     std::string out;
     std::string err;
 };
