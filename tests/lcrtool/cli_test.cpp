@@ -242,7 +242,14 @@ std::string build_error(int line, const std::string &why)
     return "lcrtool: in.txt:" + std::to_string(line) + ": " + why + "\n";
 }
 
-// A build whose text is refused with one message; no image is written.
+// What build says of a name on line `line` that holds U+`code`.
+std::string beyond_latin1(int line, const std::string &code)
+{
+    return build_error(line, "provider name is UTF-8 and holds U+" + code + ", which ISO-8859-1 lacks; iconv -f "
+                             "UTF-8 -t ISO-8859-1//TRANSLIT converts the file, spelling it with other letters");
+}
+
+// A build whose text is refused; no image is written.
 cli_case refused(const std::string &name, const std::string &text, const std::string &err)
 {
     return {name, {"build", "in.txt", "out.lcr"}, {{"in.txt", text}}, "", err, 1, "out.lcr"};
@@ -399,9 +406,12 @@ std::vector<cli_case> cases()
         refused("provider_without_number", "provider\n", build_error(1, "a provider line needs a provider number 0 to 9")),
         refused("name_too_long", "provider\t1\t123456789012345678901\n",
                 build_error(1, "provider name longer than 20 characters")),
-        refused("utf8_name_beyond_latin1", "provider\t1\tGr\xc3\xa4" "fin \xc5\x81\n",
-                build_error(1, "provider name is UTF-8 and holds U+0141, which ISO-8859-1 lacks; iconv -f UTF-8 -t "
-                               "ISO-8859-1//TRANSLIT converts the file, spelling it with other letters")),
+        // Then the least three-byte character, a four-byte one led by F4,
+        // and a surrogate, which is no UTF-8 and so taken as ISO-8859-1.
+        refused("utf8_name_beyond_latin1",
+                "provider\t1\tGr\xc3\xa4" "fin \xc5\x81\nprovider\t2\t\xe0\xa0\x80\nprovider\t3\t\xf4\x80\x80\x80\n"
+                "provider\t4\t\xed\xa0\x80\n",
+                beyond_latin1(1, "0141") + beyond_latin1(2, "0800") + beyond_latin1(3, "100000")),
         refused("unknown_escape", "provider\t1\ta\\qb\n", build_error(1, "unknown escape '\\q' in provider name")),
         refused("short_hex_escape", "provider\t1\ta\\x4\n", build_error(1, "\\x in a provider name needs two hex digits")),
         refused("nul_escape", "provider\t1\ta\\x00\n", build_error(1, "a provider name cannot hold \\x00")),
