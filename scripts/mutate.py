@@ -443,7 +443,7 @@ def quick_run(build_dir, args, since):
                 program, (folder, env, _) = waiting.pop(0)
                 environment = dict(os.environ, **dict(e.split("=", 1) for e in env))
                 running.append((program, time.monotonic(), subprocess.Popen(
-                    [program, "--gtest_brief=1"], cwd=folder, env=environment, stdout=subprocess.DEVNULL,
+                    [program, "--gtest_brief=1", "--gtest_fail_fast"], cwd=folder, env=environment, stdout=subprocess.DEVNULL,
                     stderr=subprocess.DEVNULL, start_new_session=True)))
             time.sleep(0.05)
             for entry in list(running):
@@ -633,6 +633,13 @@ def main():
     except (KeyboardInterrupt, Stop):
         return 2
 
+    # Each test program's time, kept beside the results for a later run
+    # without the baseline.
+    timings = Path(f"{args.results}.times") if args.results else None
+    if timings and args.durations:
+        timings.write_text(json.dumps(args.durations))
+    elif timings and timings.exists():
+        args.durations = json.loads(timings.read_text())
     recorded = read_results(args.results)
     to_run = [s for s in sites if s.key() not in listed and recorded.get(str(s)) in (None, "survived")]
     spent, ran, stopped = 0.0, 0, False
