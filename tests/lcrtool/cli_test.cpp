@@ -529,7 +529,9 @@ std::vector<cli_case> cases()
 
         // check: what the loader passes over or a merge changes, a line
         // each; every file is checked, and the worst outcome decides.
-        {"check_clean_sample", {"check", "a.lcr"}, {{"a.lcr", sample}}, "", "", 0},
+        // Byte 224, past the ten names, is no provider's name.
+        {"check_clean_sample", {"check", "a.lcr"}, {{"a.lcr", sample.substr(0, 224) + '\x01' + sample.substr(225)}},
+         "", "", 0},
         {"check_cut_file", {"check", "a.lcr"}, {{"a.lcr", sample.substr(0, 6353)}}, CUT_SAMPLE_CHECK, "", 1},
         {"check_junk_appended",
          {"check", "a.lcr", "nope.lcr", "b.lcr"},
@@ -546,8 +548,10 @@ std::vector<cli_case> cases()
          "a.lcr: 0447 needs trie record 500, past the 499 that lcrmerge's compiler holds: a merge that keeps it fails\n"
          "a.lcr: " + MODE2_PAST_THE_POOL,
          "", 1},
-        {"check_mode2_past_the_pool", {"check", "a.lcr"}, {{"a.lcr", route0_image(full)}}, "a.lcr: " + MODE2_PAST_THE_POOL,
-         "", 1},
+        {"check_mode2_past_the_pool_from_a_pipe", {"check", "-"}, {},
+         "standard input: more than the 16392 bytes a reader takes: the rest is ignored\n"
+         "standard input: records that no link reaches: 1, the first record 499\n"
+         "standard input: " + MODE2_PAST_THE_POOL, "", 1, "", std::nullopt, route0_image(full) + std::string(30, 'x')},
         {"check_what_a_merge_changes", {"check", "a.lcr"}, {{"a.lcr", merge_changes()}},
          "a.lcr: 5 has area byte 20, which reads as route -3: a merge writes it as 64\n"
          "a.lcr: 6 has area byte 100, which reads as route -3: a merge writes it as 64\n"
