@@ -106,6 +106,7 @@ package_build() {
     local build=$1 want=$2 dest=$here/$1/destdir
     shift 2
     rm -rf "$build"
+    mkdir -p "$(dirname "$build")" || return 1
     local built
     if [ -n "${package_make:-}" ]; then
         built=(make -C "$build" -j2 DESTDIR="$dest" install)
