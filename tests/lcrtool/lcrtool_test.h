@@ -14,11 +14,13 @@
 #include "run_program.h"
 
 inline run_result run_lcrtool(const std::vector<std::string> &args, const std::string &cwd = "",
-                              const std::optional<std::string> &input = std::nullopt)
+                              const std::optional<std::string> &input = std::nullopt,
+                              const std::vector<std::string> &env = {})
 {
     run_options opts;
     opts.cwd = cwd;
     opts.input = input;
+    opts.env = env;
     return run_program(LCRTOOL_PATH, args, opts);
 }
 

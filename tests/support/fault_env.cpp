@@ -16,6 +16,7 @@ std::vector<std::string> fault_env(const std::string &report, const child_faults
         "FAULT_MALLOC_AT=" + std::to_string(faults.malloc_at),
         std::string("FAULT_MALLOC_AFTER=") + (faults.malloc_after ? "1" : "0"),
         "FAULT_READ_SHORT=" + std::to_string(faults.read_short),
+        "FAULT_READ_EINTR=" + std::to_string(faults.read_eintr),
         "FAULT_WRITE_AT=" + std::to_string(faults.write_at),
         "FAULT_WRITE_AS=" + faults.write_as,
         std::string("FAULT_NO_UNNAMED=") + (faults.no_unnamed ? "1" : "0"),

@@ -13,6 +13,7 @@ struct child_faults {
     long malloc_at = 0;         // the nth malloc call fails; 0: none
     bool malloc_after = false;  // ... and every later one too
     long read_short = 0;        // the first read of more bytes gets this many; 0: none
+    long read_eintr = 0;        // the first read of this many bytes or fewer fails with EINTR
     long write_at = 0;          // the nth write call misbehaves; 0: none
     std::string write_as;       // "zero", "error", "short" or "kill"
     bool no_unnamed = false;    // the file system offers no unnamed files

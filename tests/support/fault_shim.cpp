@@ -15,6 +15,8 @@
 //   FAULT_READ_SHORT=n     the first read call that asks for more than n
 //                          bytes gets n at most, as from a pipe whose
 //                          writer has written only n so far
+//   FAULT_READ_EINTR=n     the first read call that asks for n bytes or fewer
+//                          fails with EINTR, as when a signal arrives
 //   FAULT_NO_UNNAMED=1     openat refuses unnamed files (O_TMPFILE) with
 //                          EOPNOTSUPP, as some file systems do
 //   FAULT_NAMES_TAKEN=n    the first n names given to a new file (by an
@@ -84,6 +86,7 @@ size_t steps_len;
 const char *folder_sync_as = "";
 long writes;
 size_t read_short;
+size_t read_eintr;
 long reads_cut;
 long write_fail_at;
 const char *write_fail_as = "";
@@ -164,6 +167,8 @@ __attribute__((constructor)) void start()
         folder_sync_as = as;
     if (const char *n = getenv("FAULT_READ_SHORT"))
         read_short = strtoul(n, nullptr, 10);
+    if (const char *n = getenv("FAULT_READ_EINTR"))
+        read_eintr = strtoul(n, nullptr, 10);
     if (const char *at = getenv("FAULT_WRITE_AT"))
         write_fail_at = strtol(at, nullptr, 10);
     if (const char *as = getenv("FAULT_WRITE_AS"))
@@ -211,6 +216,11 @@ extern "C" ssize_t read(int fd, void *buf, size_t len)
 {
     if (read_short > 0 && reads_cut == 0 && len > read_short)
         len = read_short, reads_cut = 1;
+    if (read_eintr > 0 && len <= read_eintr) {
+        read_eintr = 0;  // once
+        errno = EINTR;
+        return -1;
+    }
     return real_read ? real_read(fd, buf, len) : (errno = EIO, -1);
 }
 
