@@ -31,30 +31,22 @@ TEST(BurnimgOutOfMemory, FailsSilentlyOrRunsAsUsual)
     };
 
     run_result clean = run(0, false);
-    const long calls = fault_report_calls(report);
-    if (calls <= 0)
-        GTEST_SKIP() << NO_MALLOC_FAULTS;
     ASSERT_EQ(clean.exit_code, 0) << clean.out;
     const std::string written = read_file(dir.file("tgt"));
-
-    for (bool after : {false, true}) {
-        for (long nth = 1; nth <= calls; nth++) {
-            SCOPED_TRACE("allocation " + std::to_string(nth) + (after ? " and all later ones" : ""));
-            run_result r = run(nth, after);
-            EXPECT_EQ(r.signal, 0);
-            EXPECT_EQ(r.err, "");
-            // The first is the verification buffer, which -c cannot do without.
-            EXPECT_TRUE(nth > 1 || r.exit_code == 255);
-            if (r.exit_code == 255) {
-                EXPECT_EQ(r.out, "");
-                EXPECT_TRUE(read_file(dir.file("tgt")) == before) << "a failed run touched the target";
-            } else {
-                EXPECT_EQ(r.exit_code, 0);
-                EXPECT_EQ(r.out, clean.out);
-                EXPECT_TRUE(read_file(dir.file("tgt")) == written);
-            }
+    each_failed_allocation(report, true, run, [&](const run_result &r, long nth) {
+        EXPECT_EQ(r.signal, 0);
+        EXPECT_EQ(r.err, "");
+        // The first is the verification buffer, which -c cannot do without.
+        EXPECT_TRUE(nth > 1 || r.exit_code == 255);
+        if (r.exit_code == 255) {
+            EXPECT_EQ(r.out, "");
+            EXPECT_TRUE(read_file(dir.file("tgt")) == before) << "a failed run touched the target";
+        } else {
+            EXPECT_EQ(r.exit_code, 0);
+            EXPECT_EQ(r.out, clean.out);
+            EXPECT_TRUE(read_file(dir.file("tgt")) == written);
         }
-    }
+    });
 }
 
 }  // namespace

@@ -51,29 +51,22 @@ TEST_P(lcrmerge_oom, FailsWholeOrSucceedsWhole)
     write_file(dir.file("first.lcr"), FIRST);
     write_file(dir.file("second.lcr"), SECOND);
     run_result clean = run(0, false);
-    const long calls = fault_report_calls(report);
-    if (calls <= 0)
-        GTEST_SKIP() << NO_MALLOC_FAULTS;
     ASSERT_EQ(clean.exit_code, 0) << clean.err;
     const std::string merged = read_file(out);
     ASSERT_NE(merged, OLD);
-
-    for (bool after : {false, true}) {
-        for (long nth = 1; nth <= calls; nth++) {
-            SCOPED_TRACE("allocation " + std::to_string(nth) + (after ? " and all later ones" : ""));
-            run_result r = run(nth, after);
-            EXPECT_EQ(r.signal, 0);
-            EXPECT_FALSE(r.timed_out);
-            EXPECT_EQ(r.out, "");
-            if (r.exit_code == 0) {
-                EXPECT_TRUE(read_file(out) == merged) << "a run that lost rules reported success";
-            } else {
-                EXPECT_EQ(r.exit_code, 1);
-                EXPECT_EQ(read_file(out), OLD);
-            }
-            EXPECT_EQ(dir_entries(dir.path), (std::set<std::string>{"first.lcr", "second.lcr", "out.lcr", "report"}));
+    each_failed_allocation(report, true, [&](long nth, bool after) { return run(nth, after); },
+                           [&](const run_result &r, long) {
+        EXPECT_EQ(r.signal, 0);
+        EXPECT_FALSE(r.timed_out);
+        EXPECT_EQ(r.out, "");
+        if (r.exit_code == 0) {
+            EXPECT_TRUE(read_file(out) == merged) << "a run that lost rules reported success";
+        } else {
+            EXPECT_EQ(r.exit_code, 1);
+            EXPECT_EQ(read_file(out), OLD);
         }
-    }
+        EXPECT_EQ(dir_entries(dir.path), (std::set<std::string>{"first.lcr", "second.lcr", "out.lcr", "report"}));
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Mode, lcrmerge_oom, ::testing::Values("1", "2"),

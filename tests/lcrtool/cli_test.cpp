@@ -667,26 +667,22 @@ TEST(LcrtoolOutOfMemory, FailsWithAMessageOrRunsAsUsual)
     const std::string report = dir.file("report"), out = dir.file("out.lcr");
     for (const std::vector<std::string> &args : {std::vector<std::string>{"build", "a.txt", "out.lcr"},
                                                 {"merge", "2", "a.lcr", "a.lcr", "out.lcr"}, {"check", "a.lcr"}}) {
-        auto run = [&](long nth) {
+        auto run = [&](long nth, bool) {
             unlink(out.c_str());
             run_options opts;
             opts.cwd = dir.path;
             opts.env = fault_env(report, malloc_fault(nth));
             return run_program(LCRTOOL_PATH, args, opts);
         };
-        const run_result clean = run(0);
-        const long calls = fault_report_calls(report);
-        if (calls <= 0)
-            GTEST_SKIP() << NO_MALLOC_FAULTS;
+        const run_result clean = run(0, false);
         const std::string image = read_file(out);  // "" when none is written
-        for (long nth = 1; nth <= calls; nth++) {
-            SCOPED_TRACE(args[0] + ", allocation " + std::to_string(nth));
-            const run_result r = run(nth);
+        each_failed_allocation(report, false, run, [&](const run_result &r, long) {
+            SCOPED_TRACE(args[0]);
             const bool failed = r.exit_code == 2 && r.err.find(" memory") != std::string::npos;
             EXPECT_EQ(r.out + r.err, failed ? r.out + r.err : clean.out + clean.err);
             EXPECT_EQ(r.exit_code, failed ? r.exit_code : clean.exit_code);
             EXPECT_EQ(read_file(out), failed ? "" : image);
-        }
+        });
     }
 }
 

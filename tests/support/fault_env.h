@@ -6,8 +6,12 @@
 // whether it did and skips otherwise.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
+
+#include "run_program.h"
 
 struct child_faults {
     long malloc_at = 0;         // the nth malloc call fails; 0: none
@@ -58,3 +62,21 @@ std::string fault_report_steps(const std::string &report);
 inline constexpr char NO_MALLOC_FAULTS[] =
     "the fault library does not stand in for the program's malloc "
     "(a static program, an emulator without preloading, or valgrind's own malloc)";
+
+// The allocations of the run that `run(0, false)` has just made, each
+// failing in turn: `check(run(nth, after), nth)` for allocation nth failing
+// alone and, with `later_too`, with every later one failing as well. The
+// test skips when that run's `report` shows no fault library.
+template <class Run, class Check>
+void each_failed_allocation(const std::string &report, bool later_too, Run run, Check check)
+{
+    const long calls = fault_report_calls(report);
+    if (calls <= 0)
+        GTEST_SKIP() << NO_MALLOC_FAULTS;
+    for (bool after : {false, true}) {
+        for (long nth = 1; nth <= calls && (later_too || !after); nth++) {
+            SCOPED_TRACE("allocation " + std::to_string(nth) + (after ? " and all later ones" : ""));
+            check(run(nth, after), nth);
+        }
+    }
+}
