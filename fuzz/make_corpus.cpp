@@ -2,20 +2,18 @@
 // Writes the seed corpora of the fuzz targets: lcr images made by the
 // compiler and by the test image writer (well-formed, short, long, cyclic,
 // joined, every area byte), image pairs for the merge and lcrtool targets,
-// texts for lcrtool's reader (some of them lcrtool's own dumps), and
+// texts for lcrtool's reader (some of them as lcrtool dumps), and
 // argument lists for the burnimg option scan.
 //
 //   make_corpus DIR    writes DIR/lcr_load, DIR/lcr_merge, DIR/burnimg_options,
 //                      DIR/lcrtool_image, DIR/lcrtool_text
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "commands.h"
 #include "compiler.h"
 #include "image_writer.h"
 #include "merge.h"
@@ -186,27 +184,14 @@ std::string tool_pair(unsigned flags, const std::string &a, const std::string &b
                         static_cast<char>(time)} + a + b;
 }
 
-// What lcrtool's dump prints for `image`: a text that builds.
-std::string dumped(const std::string &image)
+// The provider lines without names and the header of the rules, as dump
+// prints them.
+std::string text_head()
 {
-    const std::string in = out_dir + "/dump.lcr", out = out_dir + "/dump.txt";
-    put(".", "dump.lcr", image);
-    fflush(stdout);
-    int saved = dup(STDOUT_FILENO);
-    bool ok = freopen(out.c_str(), "w", stdout) && lcrtool_dump(in.c_str()) == 0;
-    fflush(stdout);
-    if (!ok || dup2(saved, STDOUT_FILENO) < 0 || close(saved) != 0) {
-        fputs("make_corpus: dump of a seed image failed\n", stderr);
-        exit(1);
-    }
-    FILE *f = fopen(out.c_str(), "rb");
     std::string text;
-    for (int c; f && (c = getc(f)) != EOF;)
-        text += static_cast<char>(c);
-    fclose(f);
-    unlink(in.c_str());
-    unlink(out.c_str());
-    return text;
+    for (int p = 0; p < 10; p++)
+        text += "provider\t" + std::to_string(p) + "\t\n";
+    return text + "number\troute\tprovider\tarea\n";
 }
 
 void lcrtool_seeds()
@@ -226,9 +211,13 @@ void lcrtool_seeds()
     put("lcrtool_image", "mode2-full-pool-output", tool_pair(1 | 2, full_pool(), first));
     put("lcrtool_image", "version-4", tool_pair(1, image_writer().version(4).bytes, first));
 
-    put("lcrtool_text", "dump-of-merge-example", dumped(first));
-    put("lcrtool_text", "dump-of-odd-areas", dumped(odd.bytes));
-    put("lcrtool_text", "dump-of-full-pool-and-one-more", dumped(full_pool()) + "99999\t1\t0\t2\n");
+    put("lcrtool_text", "dump-of-merge-example",
+        text_head() + "0301\t2\t0\t3\n0302\t-2\t3\t13\n0900\t-3\t0\t64\n110\t-2\t0\t0\n");
+    put("lcrtool_text", "dump-of-odd-areas", text_head() + "0998\t-3\t0\t30\n12345678901234567890\t-3\t0\t70\nbytes\t77\t58\n");
+    std::string past_the_pool = text_head();
+    for (int i = 0; i < 300; i++)
+        past_the_pool += std::to_string(1000 + 7 * i) + "\t4\t0\t5\n";
+    put("lcrtool_text", "more-than-the-pool", past_the_pool);
     put("lcrtool_text", "timetables-and-bytes",
         "provider\t0\tTelco\nprovider\t3\tArcor\nnumber\troute\tprovider\tarea\n0180\t-3\t0\t64\n"
         "0302\t-2\t3\t13\n19\t-1\t2\t12\n0998\t-3\t0\t30\n"
