@@ -5,8 +5,6 @@
 
 #include <dirent.h>
 
-#include <algorithm>
-#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -36,21 +34,10 @@ inline std::string dump_head(const std::map<int, std::string> &names = {})
     return text + "number\troute\tprovider\tarea\n";
 }
 
-// Files below `dir`, in name order. readdir64 rather than std::filesystem:
-// a 32-bit build run under an emulator fails with plain readdir on file
-// systems whose folder offsets need 64 bits.
+// Files below `dir`, in name order.
 inline void list_files(const std::string &dir, std::vector<std::string> *files)
 {
-    DIR *d = opendir(dir.c_str());
-    if (!d)
-        return;
-    std::vector<std::string> names;
-    while (dirent64 *e = readdir64(d))
-        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-            names.push_back(e->d_name);
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    for (const auto &name : names) {
+    for (const auto &name : dir_entries(dir)) {
         std::string path = dir + "/" + name;
         if (DIR *sub = opendir(path.c_str())) {
             closedir(sub);
