@@ -16,7 +16,6 @@
 #include "burn_fake.h"
 #include "image_fixture.h"
 #include "run.h"
-#include "stdout_capture.h"
 
 namespace {
 
@@ -35,9 +34,9 @@ burn_result burn(std::vector<std::string> args)
     for (auto &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    stdout_capture cap;
+    testing::internal::CaptureStdout();
     int status = burnimg_main(static_cast<int>(argv.size() - 1), argv.data(), fake::ops);
-    return {status, cap.text()};
+    return {status, testing::internal::GetCapturedStdout()};
 }
 
 struct fault_case {

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "options.h"
-#include "stdout_capture.h"
 
 namespace {
 
@@ -72,9 +71,9 @@ TEST_P(ScanOptions, FillsTheRecord)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
     burn_options o;
-    stdout_capture cap;
+    testing::internal::CaptureStdout();
     int status = scan_options(static_cast<int>(argv.size() - 1), argv.data(), "./burn", &o);
-    std::string out = cap.text();
+    std::string out = testing::internal::GetCapturedStdout();
 
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(out, c.out);
