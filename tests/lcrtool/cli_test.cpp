@@ -579,16 +579,17 @@ std::vector<cli_case> cases()
          "add 19222 -2 0: an emergency number that mode 2 adds\n"
          "result: 3 of 4 rules kept, 2 added\n", "", 0, "out.lcr",
          image_of({{"0302", 13}, {"0900", 64}, {"110", 0}, {"112", 0}, {"19222", 0}})},
-        // merge_changes() and a reserved byte that is not zero.
+        // merge_changes() and a reserved byte that is not zero, the last of
+        // its section.
         {"merge_names_what_is_lost", {"merge", "2", "a.lcr", "b.lcr"},
-         {{"a.lcr", merge_changes().replace(2644, 1, 1, '\x07')}, {"b.lcr", image_writer().bytes}},
+         {{"a.lcr", merge_changes().replace(2691, 1, 1, '\x07')}, {"b.lcr", image_writer().bytes}},
          "add 110 -2 0: an emergency number that mode 2 adds\n"
          "add 112 -2 0: an emergency number that mode 2 adds\n"
          "add 19222 -2 0: an emergency number that mode 2 adds\n"
          "lose timetable 3: differs in 1 of 48 slots: a merge writes route 2 in all of them\n"
          "lose timetable 13: differs in 1 of 48 slots: a merge writes provider 3 in all of them\n"
          "lose timetable 40: has non-zero bytes in 1 of 48 slots: a merge writes it as zeros\n"
-         "lose section reserved-block: 1 of 48 bytes differ, the first at offset 2644\n"
+         "lose section reserved-block: 1 of 48 bytes differ, the first at offset 2691\n"
          "lose area 5: area byte 20, which reads as route -3: a merge writes it as 64\n"
          "lose area 6: area byte 100, which reads as route -3: a merge writes it as 64\n"
          "result: 2 of 2 rules kept, 3 added\n", "", 0},
