@@ -281,18 +281,18 @@ std::vector<cli_case> cases()
         {"build_stored_area", {"build", "in.txt", "out.lcr"}, {{"in.txt", OWN_TIMETABLE_DUMP}}, "", "", 0, "out.lcr",
          own_timetable_image()},
         {"dump_timetables_and_other_bytes", {"dump", "a.lcr"}, {{"a.lcr", odd_bytes_image()}}, ODD_BYTES_DUMP, "", 0},
-        // Control bytes of both halves of ISO-8859-1 are escaped, and so is
-        // a letter that a UTF-8 continuation byte follows, so that no name
-        // reads as UTF-8 (the A with a tilde and the currency sign would
-        // read as a-umlaut).
+        // Control bytes of both halves of ISO-8859-1 (to 0x9F; 0xA0 is a
+        // blank) are escaped, and so is a letter that a UTF-8 continuation
+        // byte follows, so that no name reads as UTF-8 (the A with a tilde
+        // and the currency sign would read as a-umlaut).
         {"dump_escapes_names",
          {"dump", "a.lcr"},
          {{"a.lcr", image_writer()
                         .provider_name(1, "a\tb\\c\xf6")
-                        .provider_name(2, "x\ny\x01\r\x85")
+                        .provider_name(2, "x\ny\x01\r\x85\xa0\x9f")
                         .provider_name(3, "\xc3\xa4\xc3")
                         .bytes}},
-         dump_head({{1, "a\\tb\\\\c\xf6"}, {2, "x\\ny\\x01\\r\\x85"}, {3, "\\xc3\xa4\xc3"}}),
+         dump_head({{1, "a\\tb\\\\c\xf6"}, {2, "x\\ny\\x01\\r\\x85\xa0\\x9f"}, {3, "\\xc3\xa4\xc3"}}),
          "",
          0},
         {"dump_missing_file", {"dump", "nope.lcr"}, {}, "", "lcrtool: nope.lcr: No such file or directory\n", 2},
