@@ -415,9 +415,12 @@ std::vector<cli_case> cases()
                 build_error(1, "timetable run '18:00-08:00' wraps past midnight: give it as two runs, one to 24:00 and one from 00:00")),
         refused("bytes_past_the_sections", "bytes\t2819\t8000\n",
                 build_error(1, "bytes from offset 2819 need two hex digits each and end by offset 2819")),
-        refused("timetable_answers_misspelt", "timetable\t13\tprovidor 3\ntimetable\t14\tentri 2\n",
+        // A '#' starts a comment only after a blank.
+        refused("timetable_answers_misspelt", "timetable\t13\tprovidor 3\ntimetable\t14\tentri 2\n"
+                "timetable\t15\tprovider 3 \"Ar\"#x\n",
                 build_error(1, "timetable answer 'providor 3' is not route 0 to 9, provider 0 to 9 or entry 0 to 255") +
-                    build_error(2, "timetable answer 'entri 2' is not route 0 to 9, provider 0 to 9 or entry 0 to 255")),
+                    build_error(2, "timetable answer 'entri 2' is not route 0 to 9, provider 0 to 9 or entry 0 to 255") +
+                    build_error(3, "provider name in a timetable answer has no closing quote")),
         refused("provider_named_twice", "provider\t1\tA\n#\nprovider\t1\tB\n",
                 build_error(3, "provider 1 already named on line 1")),
         refused("every_bad_line", "x\n12\t3\t0\ny\n1a\t3\t0\n12\t3\t0\n",
