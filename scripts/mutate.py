@@ -290,8 +290,9 @@ def program_files():
 
 def spread_sample(sites, count, seed):
     """`count` sites drawn at random, each file's share in proportion to its
-    sites and at least one, so that a sample reaches every file."""
-    rng = random.Random(seed)
+    sites and at least one, so that a sample reaches every file. Each file
+    draws with a seed of its own, so that an edit of one file leaves the
+    draws of the others as they were (but for a share that moves by one)."""
     by_file = {}
     for site in sites:
         by_file.setdefault(site.file, []).append(site)
@@ -301,7 +302,8 @@ def spread_sample(sites, count, seed):
         if sum(quota.values()) >= count:
             break
         quota[f] += quota[f] < len(by_file[f])
-    chosen = [s for f in sorted(by_file) for s in rng.sample(by_file[f], min(quota[f], len(by_file[f])))]
+    chosen = [s for f in sorted(by_file)
+              for s in random.Random(f"{seed}:{f}").sample(by_file[f], min(quota[f], len(by_file[f])))]
     return sorted(chosen, key=lambda s: (s.file, s.line, s.col))
 
 
