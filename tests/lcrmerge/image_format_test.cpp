@@ -8,19 +8,7 @@
 
 namespace {
 
-// The rows of the area-byte table, at their edges.
-TEST(AreaCodec, DecodesTheAreaByteTable)
-{
-    struct { uint32_t area; int32_t route, provider; } cases[] = {
-        {0, -2, 0},  {1, 0, 0},   {10, 9, 0},  {11, -2, 1},  {19, -2, 9},
-        {20, -3, 0}, {63, -3, 0}, {64, -3, 0}, {254, -3, 0}, {255, -3, 0},
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(area_to_route(c.area), c.route) << "area " << c.area;
-        EXPECT_EQ(area_to_provider(c.area), c.provider) << "area " << c.area;
-    }
-}
-
+// The loader's test holds the area-byte table's rows at their edges.
 TEST(AreaCodec, EncodesRoutesAndProviderValues)
 {
     struct { int32_t route, provider_value, area; } cases[] = {
