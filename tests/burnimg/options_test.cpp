@@ -28,7 +28,7 @@ TEST_P(ParseNumber, Reads)
 
 INSTANTIATE_TEST_SUITE_P(Table, ParseNumber, ::testing::Values(
     number_case{"0x8000", 32768}, number_case{"0X8000", 32768},
-    number_case{"0xff", 255}, number_case{"0xFF", 255}, number_case{"0xaBc", 0xabc},
+    number_case{"0xff", 255}, number_case{"0xFF", 255}, number_case{"0xaBcA", 0xabca},
     number_case{"0x12g", 18}, number_case{"0x", 0},
     // Hexadecimal keeps the low 32 bits, the sign bit included.
     number_case{"0x123456789", 0x23456789}, number_case{"0xffffffff", -1},
