@@ -182,9 +182,9 @@ const reject_case reject_cases[] = {
     {"JoinedBranches", [] { return image_writer().add_number("12", 2).add_number("3", 4).set_child(3, 4, 2); }, nullptr,
      0},
     // A file cut short: a link leads to a record that is not wholly within
-    // the bytes read, at a record boundary, inside a record, or to record
-    // 500, past the 16392 bytes that are read.
-    {"CutAtRecordBoundary", [] { return sample_image().resize(image_writer::record_offset(3)); }, nullptr, 0},
+    // the bytes read, at a record boundary (after the root alone), inside a
+    // record, or to record 500, past the 16392 bytes that are read.
+    {"CutAtRecordBoundary", [] { return sample_image().resize(image_writer::record_offset(1)); }, nullptr, 0},
     {"CutInsideRecord", [] { return sample_image().resize(image_writer::record_offset(4) - 1); }, nullptr, 0},
     {"LinkToRecord500",
      [] {
@@ -201,6 +201,18 @@ const reject_case reject_cases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Images, loader_reject, ::testing::ValuesIn(reject_cases),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// With standard input closed, the image gets descriptor 0, which loads and
+// is closed like any other.
+TEST_F(loader_test, LoadsThroughDescriptorZero)
+{
+    const int saved = dup(0);
+    close(0);
+    const int result = load(sample_image().bytes);
+    dup2(saved, 0);
+    close(saved);
+    EXPECT_EQ(result, 0);
+}
 
 TEST_F(loader_test, ListWithoutRoutingIsRefused)
 {
