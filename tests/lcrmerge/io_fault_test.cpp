@@ -67,7 +67,9 @@ TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
         int status;  // -1: ended by SIGKILL
         const std::string &out;
         std::string steps;  // see fault_report_steps
-    } cases[] = {{"zero", write_fault(1, "zero"), 1, OLD, "w"},
+        bool new_file = false;  // no out.lcr before the run
+    } cases[] = {{"a new table", {}, 0, MODE1, "wfrd", true},
+                 {"zero", write_fault(1, "zero"), 1, OLD, "w"},
                  {"error", write_fault(1, "error"), 1, OLD, "w"},
                  {"short", write_fault(1, "short"), 0, MODE1, "wfrd"},
                  {"no unnamed files, first name taken", no_unnamed, 0, MODE1, "wfrd"},
@@ -86,7 +88,8 @@ TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
         scratch_dir dir;
         write_file(dir.file("a.lcr"), FIRST);
         write_file(dir.file("b.lcr"), SECOND);
-        write_file(dir.file("out.lcr"), OLD);
+        if (!c.new_file)
+            write_file(dir.file("out.lcr"), OLD);
         write_file(dir.file(".lcrmerge-2147483647-0"), "cut");
         write_file(dir.file(".lcrmerge-1-0"), "running");
         // Pid 1 runs, but this file was written long before it started: a
