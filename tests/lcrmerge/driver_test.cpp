@@ -219,6 +219,20 @@ TEST_F(driver, NewOutputGets0600LessUmask)
     }
 }
 
+// Started with standard input closed, the program gets descriptor 0 for a
+// file or folder it opens, and uses it like any other: the table is still
+// replaced whole.
+TEST_F(driver, StandardInputClosed)
+{
+    write_file(dir.file("out.lcr"), OLD);
+    const ino_t before = inode(dir.file("out.lcr"));
+    run_options opts;
+    opts.stdin_closed = true;
+    EXPECT_EQ(run({"1", "{dir}/first.lcr", "{dir}/second.lcr", "{dir}/out.lcr"}, opts).exit_code, 0);
+    EXPECT_EQ(read_file(dir.file("out.lcr")), MODE1);
+    EXPECT_NE(inode(dir.file("out.lcr")), before);
+}
+
 TEST_F(driver, ExistingOutputKeepsModeAndOwner)
 {
     write_file(dir.file("out.lcr"), OLD);

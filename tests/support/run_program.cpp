@@ -135,7 +135,7 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
         close(out_pipe[1]);
         close(err_pipe[0]);
         close(err_pipe[1]);
-        dup2(in_fd, 0);
+        opts.stdin_closed ? close(0) : dup2(in_fd, 0);
         close(in_fd);
         umask(static_cast<mode_t>(opts.umask));
         if (!opts.cwd.empty() && chdir(opts.cwd.c_str()) != 0)

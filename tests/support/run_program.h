@@ -18,8 +18,9 @@ struct run_options {
     int umask = 022;
     std::string cwd;               // empty: the test's own
     // Standard input: these bytes through a pipe (at most a pipe's 64 KiB),
-    // or /dev/null when unset.
+    // or /dev/null when unset, or none (descriptor 0 closed).
     std::optional<std::string> input;
+    bool stdin_closed = false;
 };
 
 struct run_result {
