@@ -40,7 +40,8 @@ int unnamed_files(const std::string &dir)
 // the old output in place, and a run cut off there (as by a power cut)
 // leaves it too. No unfinished replacement stays behind in any case, and
 // what a run cut off before its rename left is gone, but for the file of a
-// process that still runs (pid 1) written since it started. A file system
+// process that still runs (pid 1) written since it started, and for a
+// name that only looks like a temporary one. A file system
 // without unnamed files gets a named replacement; a name in use is passed
 // over for the next, and an unnamed file for which all 100 are in use is
 // dropped for a named one. A process that may not keep the old file's
@@ -91,6 +92,8 @@ TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
         if (!c.new_file)
             write_file(dir.file("out.lcr"), OLD);
         write_file(dir.file(".lcrmerge-2147483647-0"), "cut");
+        write_file(dir.file(".lcrmerge-2147483647-0x"), "no temporary name");
+        write_file(dir.file(".lcrmerge-0-0"), "no process 0");
         write_file(dir.file(".lcrmerge-1-0"), "running");
         // Pid 1 runs, but this file was written long before it started: a
         // cut run of an earlier boot whose pid came round again.
@@ -124,7 +127,8 @@ TEST(LcrmergeWriteFaults, OutputWriteAndSyncFaults)
         // A new table arrives as a new file, by a rename, unless the folder
         // refuses it.
         EXPECT_EQ(after.st_ino != before.st_ino, c.out == MODE1 && c.steps.back() == 'd');
-        EXPECT_EQ(dir_entries(dir.path), (std::set<std::string>{"a.lcr", "b.lcr", "out.lcr", "report", ".lcrmerge-1-0"}));
+        EXPECT_EQ(dir_entries(dir.path), (std::set<std::string>{"a.lcr", "b.lcr", "out.lcr", "report", ".lcrmerge-1-0",
+                                                                 ".lcrmerge-2147483647-0x", ".lcrmerge-0-0"}));
     }
 }
 
