@@ -350,6 +350,10 @@ std::vector<cli_case> cases()
         // "-" is standard output.
         {"build_timetables_and_other_bytes", {"build", "in.txt", "-"},
          {{"in.txt", ODD_BYTES_DUMP + "bytes\t73\t585858\n"}}, odd_bytes_image(), "", 0},
+        // A name of 20 characters ends without a NUL: the byte after it is free.
+        {"build_bytes_after_a_full_name", {"build", "in.txt", "-"},
+         {{"in.txt", "provider\t1\t" + std::string(20, 'n') + "\nbytes\t46\t58\n"}},
+         image_writer().provider_name(1, std::string(20, 'n')).poke(46, 'X').bytes, "", 0},
         {"build_fills_the_pool", {"build", "in.txt", "out.lcr"}, {{"in.txt", route0_text(full)}}, "", "", 0,
          "out.lcr", route0_image(full)},
 
