@@ -546,6 +546,9 @@ std::vector<cli_case> cases()
          "compiler holds: a mode-2 merge refuses this table unless the defaults table removes rules\n",
          "lcrtool: nope.lcr: No such file or directory\n",
          2},
+        {"check_names_of_20_characters_and_more", {"check", "a.lcr"},
+         {{"a.lcr", image_of({{"5", 1}}, {{1, std::string(20, 'n')}, {2, std::string(21, 'n')}})}},
+         "a.lcr: provider 2's name runs past 20 characters: readers keep the first 20\n", "", 1},
         {"check_joined_trie", {"check", "a.lcr"}, {{"a.lcr", looping_trie()}},
          "a.lcr: record 1 is reached both as 1 and as 10: the loader refuses the image\n", "", 1},
         // Exactly the 16392 bytes a reader takes, through a pipe.
