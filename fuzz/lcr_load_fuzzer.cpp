@@ -16,6 +16,7 @@
 //     still be the walk's;
 //   - a refused image leaves the tree exactly as it was;
 //   - the tree keeps its invariants whatever happens, and nothing leaks.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -64,19 +65,15 @@ reference read_reference(const uint8_t *bytes, uint32_t records)
     return ref;
 }
 
+// The provider names of the bytes: at most 20 characters each, up to a NUL
+// or the end of the bytes.
 std::vector<std::string> reference_names(const uint8_t *bytes, size_t len)
 {
     std::vector<std::string> names;
-    for (size_t p = 0; p < 10; p++) {
-        std::string name;
-        const size_t field = image_writer::name_offset(static_cast<int>(p));
-        for (size_t i = 0; i < 20 && field + i < len; i++) {
-            char c = static_cast<char>(bytes[field + i]);
-            if (!c)
-                break;
-            name += c;
-        }
-        names.push_back(name);
+    for (int p = 0; p < 10; p++) {
+        const size_t field = image_writer::name_offset(p);
+        const char *name = reinterpret_cast<const char *>(bytes) + (field < len ? field : 0);
+        names.emplace_back(name, field < len ? strnlen(name, std::min<size_t>(20, len - field)) : 0);
     }
     return names;
 }
