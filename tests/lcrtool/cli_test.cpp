@@ -220,6 +220,10 @@ const std::string MODE2_PAST_THE_POOL =
 // The worked example of the merge modes: 0301 (route 2) and 110 match the
 // defaults; 0302 has provider 3 and 0900 no rule in the defaults.
 const std::string MERGE_CURRENT = image_of({{"0301", 3}, {"0302", 13}, {"110", 0}, {"0900", 64}});
+// What lcrtool merge says of the emergency numbers that mode 2 adds.
+const std::string EMERGENCY_ADDED = "add 110 -2 0: an emergency number that mode 2 adds\n"
+                                    "add 112 -2 0: an emergency number that mode 2 adds\n"
+                                    "add 19222 -2 0: an emergency number that mode 2 adds\n";
 const std::string MERGE_DEFAULTS = image_of({{"0301", 3}, {"0302", 13}, {"110", 0}, {"0800", 2}});
 
 // A build with rules the compiler would drop or refuse, each reported with
@@ -592,14 +596,16 @@ std::vector<cli_case> cases()
          "add 19222 -2 0: an emergency number that mode 2 adds\n"
          "result: 3 of 4 rules kept, 2 added\n", "", 0, "out.lcr",
          image_of({{"0302", 13}, {"0900", 64}, {"110", 0}, {"112", 0}, {"19222", 0}})},
+        // Defaults of 64 rules, a whole block of them.
+        {"merge_drop_against_a_block_of_rules", {"merge", "2", "a.lcr", "b.lcr"},
+         {{"a.lcr", image_of({{"0000", 1}})}, {"b.lcr", route0_image({full.begin(), full.begin() + 64})}},
+         "drop 0000 0 0: matches the defaults' rule 0000 0 0\n" + EMERGENCY_ADDED + "result: 0 of 1 rules kept, 3 added\n",
+         "", 0},
         // merge_changes() and a reserved byte that is not zero, the last of
         // its section.
         {"merge_names_what_is_lost", {"merge", "2", "a.lcr", "b.lcr"},
          {{"a.lcr", merge_changes().replace(2691, 1, 1, '\x07')}, {"b.lcr", image_writer().bytes}},
-         "add 110 -2 0: an emergency number that mode 2 adds\n"
-         "add 112 -2 0: an emergency number that mode 2 adds\n"
-         "add 19222 -2 0: an emergency number that mode 2 adds\n"
-         "lose timetable 3: differs in 1 of 48 slots: a merge writes route 2 in all of them\n"
+         EMERGENCY_ADDED + "lose timetable 3: differs in 1 of 48 slots: a merge writes route 2 in all of them\n"
          "lose timetable 13: differs in 1 of 48 slots: a merge writes provider 3 in all of them\n"
          "lose timetable 40: has non-zero bytes in 1 of 48 slots: a merge writes it as zeros\n"
          "lose section reserved-block: 1 of 48 bytes differ, the first at offset 2691\n"
@@ -608,10 +614,7 @@ std::vector<cli_case> cases()
          "result: 2 of 2 rules kept, 3 added\n", "", 0},
         {"merge_refused_by_the_pool", {"merge", "2", "a.lcr", "b.lcr", "out.lcr"},
          {{"a.lcr", route0_image(full)}, {"b.lcr", image_writer().bytes}, {"out.lcr", "old"}},
-         "add 110 -2 0: an emergency number that mode 2 adds\n"
-         "add 112 -2 0: an emergency number that mode 2 adds\n"
-         "add 19222 -2 0: an emergency number that mode 2 adds\n"
-         "refuse: 110: Telefon locate tree too large: it needs trie record 502, past the 499 that lcrmerge's compiler holds\n"
+         EMERGENCY_ADDED + "refuse: 110: Telefon locate tree too large: it needs trie record 502, past the 499 that lcrmerge's compiler holds\n"
          "refuse: 112: Telefon locate tree too large: it needs trie record 502, past the 499 that lcrmerge's compiler holds\n"
          "refuse: 19222: Telefon locate tree too large: it needs trie record 504, past the 499 that lcrmerge's compiler holds\n",
          "", 1, "out.lcr", "old"},
