@@ -665,6 +665,16 @@ TEST_P(Cli, Runs)
 INSTANTIATE_TEST_SUITE_P(Lcrtool, Cli, testing::ValuesIn(cases()),
                          [](const testing::TestParamInfo<cli_case> &info) { return info.param.name; });
 
+// Standard output that cannot be written fails the run with the reason.
+TEST(LcrtoolOutput, FullDeviceFailsTheRun)
+{
+    run_options opts;
+    opts.stdout_path = "/dev/full";
+    const run_result r = run_program(LCRTOOL_PATH, {"-h"}, opts);
+    EXPECT_EQ(r.err, "lcrtool: standard output: No space left on device\n");
+    EXPECT_EQ(r.exit_code, 2);
+}
+
 // Each allocation of a build (of a text with a problem to report), a merge
 // and a check failing in turn: a run either says it ran out of memory, fails
 // and writes no image, or runs as it does with all the memory it asks for.

@@ -129,7 +129,7 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
     }
     pid_t pid = fork();
     if (pid == 0) {
-        dup2(out_pipe[1], 1);
+        dup2(opts.stdout_path.empty() ? out_pipe[1] : open(opts.stdout_path.c_str(), O_WRONLY), 1);
         dup2(err_pipe[1], 2);
         close(out_pipe[0]);
         close(out_pipe[1]);

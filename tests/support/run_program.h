@@ -21,6 +21,7 @@ struct run_options {
     // or /dev/null when unset, or none (descriptor 0 closed).
     std::optional<std::string> input;
     bool stdin_closed = false;
+    std::string stdout_path;       // standard output to this file; empty: captured
 };
 
 struct run_result {
