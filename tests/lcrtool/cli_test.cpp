@@ -196,21 +196,23 @@ const std::string OWN_TIMETABLE_DUMP =
     dump_head() + "0998\t-3\t0\t30\ntimetable\t30\troute 2; 00:00-01:00 entry 7; 12:30-24:00 provider 0 \"\"\n";
 
 // Besides that timetable, bytes the compiler never writes: an old name's
-// tail after provider 3's NUL, unused name slot 100 and reserved bytes, the
-// byte 00 between two of them and the last one.
+// tail after provider 3's NUL, unused name slot 100 and reserved bytes (the
+// byte 00 between two of them, one four bytes on, the last one), and the
+// first byte of timetable 0.
 std::string odd_bytes_image()
 {
     image_writer img;
     img.bytes = lookup_image();
-    img.poke(77, 'X').poke(1104, 0xee).poke(2644, 1).poke(2646, 1).poke(2819, 0x80);
+    img.poke(77, 'X').poke(1104, 0xee).poke(2644, 1).poke(2646, 1).poke(2651, 1).poke(2819, 0x80).poke(2820, 242);
     return img.bytes;
 }
 
 const std::string ODD_BYTES_DUMP =
     dump_head({{0, "Telco"}, {3, "Arcor"}}) +
     "0180\t-3\t0\t64\n01801\t5\t0\t6\n0302\t-2\t3\t13\n040\t-2\t0\t0\n12345678901234567890\t0\t0\t1\n"
+    "timetable\t0\tprovider 0 \"Telco\"; 00:00-00:30 route 2\n"
     "timetable\t13\tprovider 3 \"Arcor\"; 08:00-18:00 route 2; 23:00-24:00 entry 7\n"
-    "bytes\t77\t58\nbytes\t1104\tee\nbytes\t2644\t010001\nbytes\t2819\t80\n";
+    "bytes\t77\t58\nbytes\t1104\tee\nbytes\t2644\t010001\nbytes\t2651\t01\nbytes\t2819\t80\n";
 
 // Of a table whose trie fills the pool, with or without rules past it.
 const std::string MODE2_PAST_THE_POOL =
@@ -454,6 +456,7 @@ std::vector<cli_case> cases()
          {{"a.lcr", image_of({{"5", 30}})}, {"b.lcr", image_of({{"5", 64}})}}, "area\t5\t30\t64\n", "", 1},
         {"diff_timetables_and_sections", {"diff", "a.lcr", "b.lcr"},
          {{"a.lcr", lookup_rules().bytes}, {"b.lcr", odd_bytes_image()}},
+         "timetable\t0\t00:00-00:30\tprovider 0 \"Telco\"\troute 2\n"
          "timetable\t13\t08:00-18:00\tprovider 3 \"Arcor\"\troute 2\n"
          "timetable\t13\t23:00-24:00\tprovider 3 \"Arcor\"\tentry 7\n"
          "section\tprovider-names\t77\nsection\treserved-block\t2644\nsection\treserved-table-2\t2819\n",
