@@ -196,15 +196,15 @@ const std::string OWN_TIMETABLE_DUMP =
     dump_head() + "0998\t-3\t0\t30\ntimetable\t30\troute 2; 00:00-01:00 entry 7; 12:30-24:00 provider 0 \"\"\n";
 
 // Besides that timetable, bytes the compiler never writes: an old name's
-// tail after provider 3's NUL, unused name slot 100 and reserved bytes (the
-// byte 00 between two of them, one four bytes on, the last one), and the
-// first byte of timetable 0.
+// tail after provider 3's NUL, 33 bytes of unused name slot 100 (more than
+// a line holds), reserved bytes (the byte 00 between two of them, one four
+// bytes on, the last one) and the first byte of timetable 0.
 std::string odd_bytes_image()
 {
     image_writer img;
     img.bytes = lookup_image();
-    img.poke(77, 'X').poke(1104, 0xee).poke(2644, 1).poke(2646, 1).poke(2651, 1).poke(2819, 0x80).poke(2820, 242);
-    return img.bytes;
+    img.poke(77, 'X').poke(2644, 1).poke(2646, 1).poke(2651, 1).poke(2819, 0x80).poke(2820, 242);
+    return img.bytes.replace(1104, 33, 33, '\xee');
 }
 
 const std::string ODD_BYTES_DUMP =
@@ -212,7 +212,8 @@ const std::string ODD_BYTES_DUMP =
     "0180\t-3\t0\t64\n01801\t5\t0\t6\n0302\t-2\t3\t13\n040\t-2\t0\t0\n12345678901234567890\t0\t0\t1\n"
     "timetable\t0\tprovider 0 \"Telco\"; 00:00-00:30 route 2\n"
     "timetable\t13\tprovider 3 \"Arcor\"; 08:00-18:00 route 2; 23:00-24:00 entry 7\n"
-    "bytes\t77\t58\nbytes\t1104\tee\nbytes\t2644\t010001\nbytes\t2651\t01\nbytes\t2819\t80\n";
+    "bytes\t77\t58\nbytes\t1104\t" + std::string(64, 'e') +
+    "\nbytes\t1136\tee\nbytes\t2644\t010001\nbytes\t2651\t01\nbytes\t2819\t80\n";
 
 // Of a table whose trie fills the pool, with or without rules past it.
 const std::string MODE2_PAST_THE_POOL =
