@@ -345,10 +345,10 @@ std::vector<cli_case> cases()
         // UTF-8 editor's byte order mark is passed over.
         {"build_utf8_name",
          {"build", "in.txt", "out.lcr"},
-         {{"in.txt", "\xef\xbb\xbfprovider\t1\t\xc3\x84\xc3\x96\xc3\x9c\xc3\xa4\xc3\xb6\xc3\xbc\xc3\x9f\xc2\xae Telefon 123\n"
+         {{"in.txt", "\xef\xbb\xbfprovider\t1\t\xc3\x84\xc3\x96\xc3\x9c\xc3\xa4\xc3\xb6\xc3\xbc\xc3\xbf\xc2\xae Telefon 123\n"
                      "provider\t2\tGr\xe4" "fin\n"}},
          "", "", 0, "out.lcr",
-         image_writer().provider_name(1, "\xc4\xd6\xdc\xe4\xf6\xfc\xdf\xae Telefon 123").provider_name(2, "Gr\xe4" "fin").bytes},
+         image_writer().provider_name(1, "\xc4\xd6\xdc\xe4\xf6\xfc\xff\xae Telefon 123").provider_name(2, "Gr\xe4" "fin").bytes},
         {"build_route_unset_as_provider",
          {"build", "in.txt", "out.lcr"}, {{"in.txt", "19\t-1\t2\t12\n"}},
          "", "", 0, "out.lcr", image_of({{"19", 12}})},
