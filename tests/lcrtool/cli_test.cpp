@@ -198,19 +198,20 @@ const std::string OWN_TIMETABLE_DUMP =
 // Besides that timetable, bytes the compiler never writes: an old name's
 // tail after provider 3's NUL, 33 bytes of unused name slot 100 (more than
 // a line holds), reserved bytes (the byte 00 between two of them, one four
-// bytes on, the last one) and the first byte of timetable 0.
+// bytes on, the last one) and the first slots of timetable 0 (the highest
+// route, provider and entry).
 std::string odd_bytes_image()
 {
     image_writer img;
     img.bytes = lookup_image();
-    img.poke(77, 'X').poke(2644, 1).poke(2646, 1).poke(2651, 1).poke(2819, 0x80).poke(2820, 242);
+    img.poke(77, 'X').poke(2644, 1).poke(2646, 1).poke(2651, 1).poke(2819, 0x80).poke(2820, 249).poke(2821, 18).poke(2822, 255);
     return img.bytes.replace(1104, 33, 33, '\xee');
 }
 
 const std::string ODD_BYTES_DUMP =
     dump_head({{0, "Telco"}, {3, "Arcor"}}) +
     "0180\t-3\t0\t64\n01801\t5\t0\t6\n0302\t-2\t3\t13\n040\t-2\t0\t0\n12345678901234567890\t0\t0\t1\n"
-    "timetable\t0\tprovider 0 \"Telco\"; 00:00-00:30 route 2\n"
+    "timetable\t0\tprovider 0 \"Telco\"; 00:00-00:30 route 9; 00:30-01:00 provider 9 \"\"; 01:00-01:30 entry 255\n"
     "timetable\t13\tprovider 3 \"Arcor\"; 08:00-18:00 route 2; 23:00-24:00 entry 7\n"
     "bytes\t77\t58\nbytes\t1104\t" + std::string(64, 'e') +
     "\nbytes\t1136\tee\nbytes\t2644\t010001\nbytes\t2651\t01\nbytes\t2819\t80\n";
@@ -429,10 +430,11 @@ std::vector<cli_case> cases()
                     build_error(2, "a bytes line needs an offset and hex digits")),
         // A '#' starts a comment only after a blank.
         refused("timetable_answers_misspelt", "timetable\t13\tprovidor 3\ntimetable\t14\tentri 2\n"
-                "timetable\t15\tprovider 3 \"Ar\"#x\n",
+                "timetable\t15\tprovider 3 \"Ar\"#x\ntimetable\t16\tprovider\n",
                 build_error(1, "timetable answer 'providor 3' is not route 0 to 9, provider 0 to 9 or entry 0 to 255") +
                     build_error(2, "timetable answer 'entri 2' is not route 0 to 9, provider 0 to 9 or entry 0 to 255") +
-                    build_error(3, "provider name in a timetable answer has no closing quote")),
+                    build_error(3, "provider name in a timetable answer has no closing quote") +
+                    build_error(4, "timetable answer 'provider' is not route 0 to 9, provider 0 to 9 or entry 0 to 255")),
         refused("provider_named_twice", "provider\t1\tA\n#\nprovider\t1\tB\n",
                 build_error(3, "provider 1 already named on line 1")),
         refused("every_bad_line", "x\n12\t3\t0\ny\n1a\t3\t0\n12\t3\t0\n",
@@ -457,7 +459,9 @@ std::vector<cli_case> cases()
          {{"a.lcr", image_of({{"5", 30}})}, {"b.lcr", image_of({{"5", 64}})}}, "area\t5\t30\t64\n", "", 1},
         {"diff_timetables_and_sections", {"diff", "a.lcr", "b.lcr"},
          {{"a.lcr", lookup_rules().bytes}, {"b.lcr", odd_bytes_image()}},
-         "timetable\t0\t00:00-00:30\tprovider 0 \"Telco\"\troute 2\n"
+         "timetable\t0\t00:00-00:30\tprovider 0 \"Telco\"\troute 9\n"
+         "timetable\t0\t00:30-01:00\tprovider 0 \"Telco\"\tprovider 9 \"\"\n"
+         "timetable\t0\t01:00-01:30\tprovider 0 \"Telco\"\tentry 255\n"
          "timetable\t13\t08:00-18:00\tprovider 3 \"Arcor\"\troute 2\n"
          "timetable\t13\t23:00-24:00\tprovider 3 \"Arcor\"\tentry 7\n"
          "section\tprovider-names\t77\nsection\treserved-block\t2644\nsection\treserved-table-2\t2819\n",
