@@ -426,9 +426,10 @@ std::vector<cli_case> cases()
         refused("trailing_backslash", "provider\t1\ta\\\n", build_error(1, "provider name ends in a lone backslash")),
         refused("timetable_run_past_midnight", "timetable\t13\tprovider 3; 18:00-08:00 route 2\n",
                 build_error(1, "timetable run '18:00-08:00' wraps past midnight: give it as two runs, one to 24:00 and one from 00:00")),
-        refused("bytes_past_the_sections_or_without_hex", "bytes\t2819\t8000\nbytes\t77\n",
+        refused("bytes_past_the_sections_or_without_hex", "bytes\t2819\t8000\nbytes\t77\nbytes\t2820\t00\n",
                 build_error(1, "bytes from offset 2819 need two hex digits each and end by offset 2819") +
-                    build_error(2, "a bytes line needs an offset and hex digits")),
+                    build_error(2, "a bytes line needs an offset and hex digits") +
+                    build_error(3, "offset '2820' is not one of 4 to 2819 (provider names and reserved sections)")),
         // A '#' starts a comment only after a blank.
         refused("timetable_answers_misspelt", "timetable\t13\tprovidor 3\ntimetable\t14\tentri 2\n"
                 "timetable\t15\tprovider 3 \"Ar\"#x\ntimetable\t16\tprovider\n",
