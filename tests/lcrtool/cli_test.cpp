@@ -323,7 +323,7 @@ std::vector<cli_case> cases()
         {"build_lenient_layout",
          {"build", "in.txt", "out.lcr"},
          {{"in.txt",
-           "# routing table\r\n\r\n   \nprovider 0 Telco\r\nnumber route provider area\n"
+           "# routing table\r\n\r\n\n   \nprovider 0 Telco\r\nnumber route provider area\n"
            "  12   3 0 4 # route 3\r\n\t# indented comment\n19 -2 2\t#provider 2\nprovider\t3\tArcor\n"
            "timetable 3 route 2;00:00-24:00 route 2\n"}},
          "", "", 0, "out.lcr", TWO_RULES},
